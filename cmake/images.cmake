@@ -1,0 +1,30 @@
+# How the project's Windows images are linked.
+
+# Every image: runtime linked statically, headers declaring Windows NT 4.0.
+set(NT4_LINK_OPTIONS
+  -static -static-libgcc -static-libstdc++
+  -Wl,--major-subsystem-version,4 -Wl,--minor-subsystem-version,0
+  -Wl,--major-os-version,4 -Wl,--minor-os-version,0)
+
+# A shipped DLL: only the NT 4.0 API is declared to its sources, no "lib" prefix.
+function(nt4_dll target)
+  set_target_properties(${target} PROPERTIES PREFIX "")
+  target_compile_definitions(${target} PRIVATE _WIN32_WINNT=0x0400 WINVER=0x0400 WIN32_LEAN_AND_MEAN)
+  target_compile_options(${target} PRIVATE -fno-exceptions)
+  target_link_options(${target} PRIVATE ${NT4_LINK_OPTIONS} -Wl,--subsystem,windows:4.0)
+endfunction()
+
+# A program of the project (tools, tests, benchmarks).
+function(nt4_program target)
+  target_link_options(${target} PRIVATE ${NT4_LINK_OPTIONS})
+endfunction()
+
+# A kernel-mode driver for Wine's ntoskrnl.
+function(kernel_driver target)
+  set_target_properties(${target} PROPERTIES PREFIX "" SUFFIX ".sys")
+  target_include_directories(${target} PRIVATE /usr/share/mingw-w64/include/ddk)
+  target_compile_options(${target} PRIVATE -ffreestanding -fno-stack-protector)
+  target_link_options(${target} PRIVATE -nostdlib -Wl,--subsystem,native
+    -Wl,--entry,_DriverEntry@8 -Wl,--image-base,0x10000 -Wl,--exclude-all-symbols)
+  target_link_libraries(${target} PRIVATE ntoskrnl gcc)
+endfunction()

@@ -1,0 +1,19 @@
+#!/usr/bin/env bash
+# Creates (or reuses) the project's 32-bit Wine prefix. wineboot returns before
+# Wine has finished setting the prefix up; the first kernel-service start then
+# times out, so creation waits for the wineserver to go idle.
+set -euo pipefail
+source "$(dirname "$0")/env.sh"
+
+if [ -f "$WINEPREFIX/system.reg" ] && grep -q '^#arch=win32' "$WINEPREFIX/system.reg"; then
+  exit 0
+fi
+[ -e "$WINEPREFIX" ] && { echo "prefix.sh: $WINEPREFIX is not a 32-bit prefix; removing it"; rm -rf "$WINEPREFIX"; }
+mkdir -p "$(dirname "$WINEPREFIX")"
+echo "prefix.sh: creating 32-bit prefix $WINEPREFIX"
+wineboot -i >/dev/null 2>&1
+wineserver -w
+# Windows get their captions without a window manager, and close without delay.
+wine reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /d N /f >/dev/null 2>&1
+wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
+wineserver -w

@@ -1,0 +1,19 @@
+#!/usr/bin/env bash
+# Runs a command inside one Wine session of the project's prefix: a persistent
+# wineserver (so the board's kernel service lives between test programs) with
+# the virtual board freshly installed and started. Run it under Xvfb.
+set -euo pipefail
+source "$(dirname "$0")/env.sh"
+"$ROOT/scripts/prefix.sh"
+
+wineserver -k 2>/dev/null || true
+wineserver -p
+trap 'wineserver -k 2>/dev/null || true' EXIT
+wine cmd /c exit </dev/null >/dev/null 2>&1
+
+# The board: stopped before its image is replaced, then registered and started.
+# A start that fails here (as in a prefix that has not settled) stops the run.
+wine "$BUILD/bin/boardctl.exe" stop >/dev/null 2>&1 || true
+wine "$BUILD/bin/boardctl.exe" install
+wine "$BUILD/bin/boardctl.exe" start || { echo "wine-session.sh: the virtual board did not start" >&2; exit 1; }
+"$@"

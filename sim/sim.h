@@ -1,0 +1,47 @@
+/* Internal state of the virtual board's kernel driver. */
+#ifndef SIM_H
+#define SIM_H
+
+#include <ntddk.h>
+#include "scene.h"
+
+typedef struct BoardState {
+    KMUTEX lock;              /* guards every field below */
+    PDEVICE_OBJECT video;     /* \Device\ZentacapVideo0 */
+    PDEVICE_OBJECT control;   /* \Device\ZentacapBoard */
+    int linked;               /* the video device's DOS link exists */
+    BoardFaults faults;
+    BoardFormat format;
+    BoardSource source;
+    ScenePalette palette;
+    uint32_t frameNumber;     /* next frame to deliver */
+    uint32_t openings;        /* opens since reset, numbering the handles */
+    uint32_t openers;         /* handles open now */
+    PFILE_OBJECT owner;       /* the one handle served; others are refused */
+    LONGLONG epoch;           /* pacing: time of frame slot 0, in 100 ns */
+    uint32_t slot;            /* pacing: frame slots since epoch */
+    JournalEntry *journal;    /* JOURNAL_SLOTS entries, a ring */
+    uint32_t journalTotal;
+} BoardState;
+
+extern BoardState Board;
+
+void LockBoard(void);
+void UnlockBoard(void);
+NTSTATUS CompleteIrp(PIRP irp, NTSTATUS status, ULONG_PTR information);
+
+/* journal.c (called with the board locked) */
+void JournalRecord(uint32_t kind, uint32_t opening, uint32_t code, const void *data,
+                   uint32_t length, NTSTATUS status, uint32_t result);
+
+/* video.c */
+extern const WCHAR VideoDeviceName[];
+uint32_t FramePeriodUs(uint32_t standard);
+void ResetVideo(void);
+NTSTATUS SetVideoLink(int present);
+NTSTATUS VideoDispatch(PIO_STACK_LOCATION stack, PIRP irp);
+
+/* control.c */
+NTSTATUS ControlDispatch(PIO_STACK_LOCATION stack, PIRP irp);
+
+#endif

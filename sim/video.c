@@ -1,0 +1,203 @@
+/*
+ * The video device of the virtual board: the capture driver's protocol.
+ * One handle at a time is served (the first opened while none was); the
+ * requests and reads of any other handle are refused with a sharing
+ * violation, as an exclusive open would have refused that handle.
+ */
+#include "sim.h"
+
+const WCHAR VideoDeviceName[] = L"\\Device\\" BOARD_DEVICE_NAME;
+static const WCHAR VideoLinkName[] = L"\\DosDevices\\" BOARD_DEVICE_NAME;
+
+static LONGLONG Now(void);
+
+/* Power-on state: full-frame RGB 24, neutral decoder, PAL, live pacing. */
+void ResetVideo(void)
+{
+    static const BoardFormat format = {28, FORMAT_RGB24, 640, 480, 0, 0, 0, 0, 0, 0};
+    static const BoardSource source = {12, 0, 0, 64, 128, 64};
+    Board.format = format;
+    Board.source = source;
+    SceneMakePalette(&Board.palette, &Board.source);
+    RtlZeroMemory(&Board.faults, sizeof Board.faults);
+    Board.frameNumber = 0;
+    Board.openings = 0;
+    Board.journalTotal = 0;
+    Board.epoch = Now();
+    Board.slot = 0;
+    SetVideoLink(1);
+}
+
+NTSTATUS SetVideoLink(int present)
+{
+    UNICODE_STRING device, link;
+    NTSTATUS status = STATUS_SUCCESS;
+    if (present == Board.linked)
+        return status;
+    RtlInitUnicodeString(&device, VideoDeviceName);
+    RtlInitUnicodeString(&link, VideoLinkName);
+    status = present ? IoCreateSymbolicLink(&link, &device) : IoDeleteSymbolicLink(&link);
+    if (NT_SUCCESS(status))
+        Board.linked = present;
+    return status;
+}
+
+/* The DDK's x86 macro reads the shared user data, which Wine's driver host
+ * refreshes only now and then; the export asks the clock itself. */
+#undef KeQuerySystemTime
+NTKERNELAPI VOID NTAPI KeQuerySystemTime(PLARGE_INTEGER time);
+
+/* Time in 100 ns units. */
+static LONGLONG Now(void)
+{
+    LARGE_INTEGER time;
+    KeQuerySystemTime(&time);
+    return time.QuadPart;
+}
+
+/* 29.97 frames/s where the first-named standard is NTSC, else 25. */
+static int IsNtsc(uint32_t standard)
+{
+    return standard == 1 || standard == 3;
+}
+
+/* Start of frame slot n since the epoch, in 100 ns units. */
+static LONGLONG SlotTime(uint32_t standard, uint32_t n)
+{
+    return IsNtsc(standard) ? (LONGLONG)n * 1001000 / 3 : (LONGLONG)n * 400000;
+}
+
+uint32_t FramePeriodUs(uint32_t standard)
+{
+    return IsNtsc(standard) ? 33367 : 40000;
+}
+
+/* Live pacing: wait for the next frame slot. A reader more than a frame
+ * late is resynchronised rather than served a burst. */
+static void WaitForFrameTime(void)
+{
+    LONGLONG now, due;
+    LockBoard();
+    if (Board.faults.freeRunning) {
+        UnlockBoard();
+        return;
+    }
+    now = Now();
+    due = Board.epoch + SlotTime(Board.source.standard, ++Board.slot);
+    if (now > due + SlotTime(Board.source.standard, 1)) {
+        Board.epoch = now;
+        Board.slot = 0;
+        due = now;
+    }
+    UnlockBoard();
+    if (due > now) {
+        LARGE_INTEGER delay;
+        delay.QuadPart = now - due; /* negative: relative */
+        KeDelayExecutionThread(KernelMode, FALSE, &delay);
+    }
+}
+
+static NTSTATUS Read(PFILE_OBJECT file, uint32_t opening, PIRP irp, ULONG length)
+{
+    BoardFormat format;
+    ScenePalette palette;
+    uint32_t frame, bytes = 0;
+    NTSTATUS status = STATUS_SUCCESS;
+
+    LockBoard();
+    if (file != Board.owner) {
+        status = STATUS_SHARING_VIOLATION;
+    } else if (Board.faults.failReads) {
+        Board.faults.failReads--;
+        status = Board.faults.failStatus;
+    }
+    UnlockBoard();
+    if (NT_SUCCESS(status)) {
+        WaitForFrameTime();
+        LockBoard();
+        format = Board.format;
+        palette = Board.palette;
+        frame = Board.frameNumber++;
+        UnlockBoard();
+        bytes = SceneRender(&format, &palette, frame, irp->AssociatedIrp.SystemBuffer, length);
+    }
+    LockBoard();
+    JournalRecord(JOURNAL_READ, opening, 0, NULL, length, status, bytes);
+    UnlockBoard();
+    return CompleteIrp(irp, status, bytes);
+}
+
+/* Checks one request against the record it must carry; the board is locked. */
+static NTSTATUS Request(PFILE_OBJECT file, ULONG code, const void *input, ULONG length)
+{
+    if (file != Board.owner)
+        return STATUS_SHARING_VIOLATION;
+    if (Board.faults.refuseCode && code == Board.faults.refuseCode)
+        return STATUS_INVALID_DEVICE_REQUEST;
+    switch (code) {
+    case IOCTL_SET_FORMAT: {
+        const BoardFormat *format = input;
+        if (length != sizeof *format || format->size != sizeof *format || !SceneFormatServable(format))
+            return STATUS_INVALID_PARAMETER;
+        Board.format = *format;
+        return STATUS_SUCCESS;
+    }
+    case IOCTL_SET_SOURCE: {
+        const BoardSource *source = input;
+        if (length != sizeof *source || source->size != sizeof *source)
+            return STATUS_INVALID_PARAMETER;
+        Board.source = *source;
+        SceneMakePalette(&Board.palette, source);
+        return STATUS_SUCCESS;
+    }
+    case IOCTL_RESTART_VIDEO:
+        if (length != 0)
+            return STATUS_INVALID_PARAMETER;
+        Board.frameNumber = 0;
+        Board.epoch = Now();
+        Board.slot = 0;
+        return STATUS_SUCCESS;
+    default:
+        return STATUS_INVALID_DEVICE_REQUEST;
+    }
+}
+
+NTSTATUS VideoDispatch(PIO_STACK_LOCATION stack, PIRP irp)
+{
+    PFILE_OBJECT file = stack->FileObject;
+    NTSTATUS status = STATUS_SUCCESS;
+    uint32_t opening;
+
+    if (stack->MajorFunction == IRP_MJ_READ)
+        return Read(file, (uint32_t)(ULONG_PTR)file->FsContext2, irp, stack->Parameters.Read.Length);
+
+    LockBoard();
+    switch (stack->MajorFunction) {
+    case IRP_MJ_CREATE:
+        opening = ++Board.openings;
+        file->FsContext2 = (PVOID)(ULONG_PTR)opening;
+        if (!Board.owner)
+            Board.owner = file;
+        Board.openers++;
+        JournalRecord(JOURNAL_OPEN, opening, 0, NULL, 0, status, 0);
+        break;
+    case IRP_MJ_CLOSE:
+        if (Board.owner == file)
+            Board.owner = NULL;
+        Board.openers--;
+        JournalRecord(JOURNAL_CLOSE, (uint32_t)(ULONG_PTR)file->FsContext2, 0, NULL, 0, status, 0);
+        break;
+    case IRP_MJ_DEVICE_CONTROL: {
+        ULONG code = stack->Parameters.DeviceIoControl.IoControlCode;
+        ULONG length = stack->Parameters.DeviceIoControl.InputBufferLength;
+        const void *input = irp->AssociatedIrp.SystemBuffer;
+        status = Request(file, code, input, length);
+        JournalRecord(JOURNAL_REQUEST, (uint32_t)(ULONG_PTR)file->FsContext2, code, input, length, status, 0);
+        break;
+    }
+    default: /* IRP_MJ_CLEANUP */
+        break;
+    }
+    UnlockBoard();
+    return CompleteIrp(irp, status, 0);
+}

@@ -1,0 +1,74 @@
+// Saves a captured frame as a PNG file through GDI+ (see png.h).
+#include <algorithm>
+#include <cstdio>
+#include <vector>
+using std::max;
+using std::min;
+#include <objidl.h>
+#include <gdiplus.h>
+#include "png.h"
+
+static const CLSID PngEncoder = {0x557CF406, 0x1A04, 0x11D3, {0x9A, 0x73, 0x00, 0x00, 0xF8, 0x1E, 0xF3, 0x2E}};
+static const DWORD FourccYuy2 = 0x32595559;
+
+static BYTE Clamp(int value)
+{
+    return (BYTE)(value < 0 ? 0 : value > 255 ? 255 : value);
+}
+
+// YUY2 (full range) to 32-bit BGRX, top-down.
+static std::vector<BYTE> Yuy2ToRgb(const BYTE *frame, LONG width, LONG height, LONG stride)
+{
+    std::vector<BYTE> rgb((size_t)width * height * 4);
+    for (LONG y = 0; y < height; y++) {
+        const BYTE *in = frame + (size_t)y * stride;
+        BYTE *out = &rgb[(size_t)y * width * 4];
+        for (LONG x = 0; x < width; x++, out += 4) {
+            int luma = in[(x & ~1) * 2 + (x & 1) * 2];
+            int u = in[(x & ~1) * 2 + 1] - 128, v = in[(x & ~1) * 2 + 3] - 128;
+            out[0] = Clamp(luma + ((454 * u) >> 8));
+            out[1] = Clamp(luma - ((88 * u + 183 * v) >> 8));
+            out[2] = Clamp(luma + ((359 * v) >> 8));
+            out[3] = 0;
+        }
+    }
+    return rgb;
+}
+
+bool SaveFramePng(const char *path, const BITMAPINFOHEADER &h, const BYTE *frame)
+{
+    Gdiplus::GdiplusStartupInput input;
+    ULONG_PTR token;
+    if (Gdiplus::GdiplusStartup(&token, &input, NULL) != Gdiplus::Ok) {
+        std::fprintf(stderr, "cannot start GDI+\n");
+        return false;
+    }
+    LONG width = h.biWidth, height = h.biHeight < 0 ? -h.biHeight : h.biHeight;
+    LONG stride = (h.biBitCount * width + 31) / 32 * 4;
+    std::vector<BYTE> converted;
+    BYTE *scan0;
+    INT pitch;
+    Gdiplus::PixelFormat format;
+    if (h.biCompression == FourccYuy2) {
+        converted = Yuy2ToRgb(frame, width, height, stride);
+        scan0 = converted.data();
+        pitch = width * 4;
+        format = PixelFormat32bppRGB;
+    } else {
+        // A bottom-up DIB: start at its last row and walk upwards.
+        scan0 = const_cast<BYTE *>(frame) + (size_t)(height - 1) * stride;
+        pitch = -stride;
+        format = h.biBitCount == 16 ? PixelFormat16bppRGB555 : PixelFormat32bppRGB;
+    }
+    WCHAR widePath[MAX_PATH];
+    MultiByteToWideChar(CP_ACP, 0, path, -1, widePath, MAX_PATH);
+    Gdiplus::Status status;
+    {
+        Gdiplus::Bitmap bitmap(width, height, pitch, format, scan0);
+        status = bitmap.Save(widePath, &PngEncoder, NULL);
+    }
+    Gdiplus::GdiplusShutdown(token);
+    if (status != Gdiplus::Ok)
+        std::fprintf(stderr, "cannot write %s (GDI+ status %d)\n", path, (int)status);
+    return status == Gdiplus::Ok;
+}

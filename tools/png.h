@@ -1,0 +1,12 @@
+// Saves a captured frame as a PNG file through GDI+.
+#ifndef TOOLS_PNG_H
+#define TOOLS_PNG_H
+
+#include <windows.h>
+
+// `frame` as the board delivers it: YUY2 top-down (compression 'YUY2'), or a
+// bottom-up BI_RGB DIB of 16 (5-5-5) or 32 bits. Returns false and prints why
+// on failure.
+bool SaveFramePng(const char *path, const BITMAPINFOHEADER &header, const BYTE *frame);
+
+#endif
