@@ -59,8 +59,12 @@ static DWORD WriteDeviceName()
 DWORD InstallBoard(const char *driverFile)
 {
     DWORD error = CopyDriverFile(driverFile);
-    if (error != ERROR_SUCCESS)
-        return error;
+    return error == ERROR_SUCCESS ? RegisterBoard() : error;
+}
+
+DWORD RegisterBoard()
+{
+    DWORD error;
     SC_HANDLE manager = OpenSCManagerA(NULL, NULL, SC_MANAGER_ALL_ACCESS);
     if (!manager)
         return GetLastError();

@@ -11,6 +11,7 @@
 // group "Base") and "DeviceName" under its "Parameters" key. Reuses what exists.
 // Each returns ERROR_SUCCESS or the Win32 error that stopped it.
 DWORD InstallBoard(const char *driverFile);
+DWORD RegisterBoard(); // the same without copying the image
 DWORD RemoveBoard();
 DWORD StartBoard();  // starts the service and waits until it runs
 DWORD StopBoard();   // stops the service and waits until it has stopped

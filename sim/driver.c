@@ -39,6 +39,7 @@ static void NTAPI Unload(PDRIVER_OBJECT driver)
 {
     UNICODE_STRING link;
     (void)driver;
+    StopArbiter();
     SetVideoLink(0);
     RtlInitUnicodeString(&link, ControlLinkName);
     IoDeleteSymbolicLink(&link);
@@ -70,6 +71,7 @@ NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING registryPath)
     Board.journal = ExAllocatePoolWithTag(NonPagedPool, JOURNAL_SLOTS * sizeof(JournalEntry), 0x64726142 /* "Brad" */);
     if (!Board.journal)
         return STATUS_INSUFFICIENT_RESOURCES;
+    StartArbiter();
     driver->DriverUnload = Unload;
     driver->MajorFunction[IRP_MJ_CREATE] = Dispatch;
     driver->MajorFunction[IRP_MJ_CLEANUP] = Dispatch;

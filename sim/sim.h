@@ -17,7 +17,7 @@ typedef struct BoardState {
     uint32_t frameNumber;     /* next frame to deliver */
     uint32_t openings;        /* opens since reset, numbering the handles */
     uint32_t openers;         /* handles open now */
-    PFILE_OBJECT owner;       /* the one handle served; others are refused */
+    PFILE_OBJECT owner;       /* the handle that holds the video device (arbiter.c) */
     LONGLONG epoch;           /* pacing: time of frame slot 0, in 100 ns */
     uint32_t slot;            /* pacing: frame slots since epoch */
     JournalEntry *journal;    /* JOURNAL_SLOTS entries, a ring */
@@ -34,12 +34,20 @@ NTSTATUS CompleteIrp(PIRP irp, NTSTATUS status, ULONG_PTR information);
 void JournalRecord(uint32_t kind, uint32_t opening, uint32_t code, const void *data,
                    uint32_t length, NTSTATUS status, uint32_t result);
 
+/* arbiter.c: which handle may use the video device */
+void StartArbiter(void);
+void StopArbiter(void);
+void ClaimDevice(PFILE_OBJECT file);
+void ReleaseDevice(PFILE_OBJECT file);
+NTSTATUS ArbitrateUse(PFILE_OBJECT file, PIRP irp);
+
 /* video.c */
 extern const WCHAR VideoDeviceName[];
 uint32_t FramePeriodUs(uint32_t standard);
 void ResetVideo(void);
 NTSTATUS SetVideoLink(int present);
 NTSTATUS VideoDispatch(PIO_STACK_LOCATION stack, PIRP irp);
+NTSTATUS FinishUse(PIRP irp, int refused);
 
 /* control.c */
 NTSTATUS ControlDispatch(PIO_STACK_LOCATION stack, PIRP irp);

@@ -97,7 +97,13 @@ static void WaitForFrameTime(void)
     }
 }
 
-static NTSTATUS Read(PFILE_OBJECT file, uint32_t opening, PIRP irp, ULONG length)
+static uint32_t Opening(PFILE_OBJECT file)
+{
+    return (uint32_t)(ULONG_PTR)file->FsContext2;
+}
+
+/* One frame into the read's buffer. */
+static NTSTATUS Read(PFILE_OBJECT file, PIRP irp, ULONG length)
 {
     BoardFormat format;
     ScenePalette palette;
@@ -105,9 +111,7 @@ static NTSTATUS Read(PFILE_OBJECT file, uint32_t opening, PIRP irp, ULONG length
     NTSTATUS status = STATUS_SUCCESS;
 
     LockBoard();
-    if (file != Board.owner) {
-        status = STATUS_SHARING_VIOLATION;
-    } else if (Board.faults.failReads) {
+    if (Board.faults.failReads) {
         Board.faults.failReads--;
         status = Board.faults.failStatus;
     }
@@ -122,16 +126,14 @@ static NTSTATUS Read(PFILE_OBJECT file, uint32_t opening, PIRP irp, ULONG length
         bytes = SceneRender(&format, &palette, frame, irp->AssociatedIrp.SystemBuffer, length);
     }
     LockBoard();
-    JournalRecord(JOURNAL_READ, opening, 0, NULL, length, status, bytes);
+    JournalRecord(JOURNAL_READ, Opening(file), 0, NULL, length, status, bytes);
     UnlockBoard();
     return CompleteIrp(irp, status, bytes);
 }
 
 /* Checks one request against the record it must carry; the board is locked. */
-static NTSTATUS Request(PFILE_OBJECT file, ULONG code, const void *input, ULONG length)
+static NTSTATUS Request(ULONG code, const void *input, ULONG length)
 {
-    if (file != Board.owner)
-        return STATUS_SHARING_VIOLATION;
     if (Board.faults.refuseCode && code == Board.faults.refuseCode)
         return STATUS_INVALID_DEVICE_REQUEST;
     switch (code) {
@@ -162,42 +164,57 @@ static NTSTATUS Request(PFILE_OBJECT file, ULONG code, const void *input, ULONG 
     }
 }
 
-NTSTATUS VideoDispatch(PIO_STACK_LOCATION stack, PIRP irp)
+/* Serves a read or request of the holder, or refuses one of another handle
+ * with a sharing violation, as an exclusive open would have refused it. */
+NTSTATUS FinishUse(PIRP irp, int refused)
 {
+    PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
     PFILE_OBJECT file = stack->FileObject;
-    NTSTATUS status = STATUS_SUCCESS;
-    uint32_t opening;
+    NTSTATUS status = STATUS_SHARING_VIOLATION;
 
-    if (stack->MajorFunction == IRP_MJ_READ)
-        return Read(file, (uint32_t)(ULONG_PTR)file->FsContext2, irp, stack->Parameters.Read.Length);
-
-    LockBoard();
-    switch (stack->MajorFunction) {
-    case IRP_MJ_CREATE:
-        opening = ++Board.openings;
-        file->FsContext2 = (PVOID)(ULONG_PTR)opening;
-        if (!Board.owner)
-            Board.owner = file;
-        Board.openers++;
-        JournalRecord(JOURNAL_OPEN, opening, 0, NULL, 0, status, 0);
-        break;
-    case IRP_MJ_CLOSE:
-        if (Board.owner == file)
-            Board.owner = NULL;
-        Board.openers--;
-        JournalRecord(JOURNAL_CLOSE, (uint32_t)(ULONG_PTR)file->FsContext2, 0, NULL, 0, status, 0);
-        break;
-    case IRP_MJ_DEVICE_CONTROL: {
+    if (stack->MajorFunction == IRP_MJ_READ) {
+        if (!refused)
+            return Read(file, irp, stack->Parameters.Read.Length);
+        LockBoard();
+        JournalRecord(JOURNAL_READ, Opening(file), 0, NULL, stack->Parameters.Read.Length, status, 0);
+    } else {
         ULONG code = stack->Parameters.DeviceIoControl.IoControlCode;
         ULONG length = stack->Parameters.DeviceIoControl.InputBufferLength;
         const void *input = irp->AssociatedIrp.SystemBuffer;
-        status = Request(file, code, input, length);
-        JournalRecord(JOURNAL_REQUEST, (uint32_t)(ULONG_PTR)file->FsContext2, code, input, length, status, 0);
-        break;
-    }
-    default: /* IRP_MJ_CLEANUP */
-        break;
+        LockBoard();
+        if (!refused)
+            status = Request(code, input, length);
+        JournalRecord(JOURNAL_REQUEST, Opening(file), code, input, length, status, 0);
     }
     UnlockBoard();
     return CompleteIrp(irp, status, 0);
+}
+
+NTSTATUS VideoDispatch(PIO_STACK_LOCATION stack, PIRP irp)
+{
+    PFILE_OBJECT file = stack->FileObject;
+
+    switch (stack->MajorFunction) {
+    case IRP_MJ_CREATE:
+        LockBoard();
+        file->FsContext2 = (PVOID)(ULONG_PTR)++Board.openings;
+        Board.openers++;
+        JournalRecord(JOURNAL_OPEN, Opening(file), 0, NULL, 0, STATUS_SUCCESS, 0);
+        UnlockBoard();
+        ClaimDevice(file);
+        break;
+    case IRP_MJ_CLOSE:
+        LockBoard();
+        Board.openers--;
+        JournalRecord(JOURNAL_CLOSE, Opening(file), 0, NULL, 0, STATUS_SUCCESS, 0);
+        UnlockBoard();
+        ReleaseDevice(file);
+        break;
+    case IRP_MJ_READ:
+    case IRP_MJ_DEVICE_CONTROL:
+        return ArbitrateUse(file, irp);
+    default: /* IRP_MJ_CLEANUP */
+        break;
+    }
+    return CompleteIrp(irp, STATUS_SUCCESS, 0);
 }
