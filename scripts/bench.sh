@@ -1,0 +1,8 @@
+#!/usr/bin/env bash
+# Benchmarks (figures, not tests): the board's frame generation and the rate
+# of free-running reads through Wine.
+set -euo pipefail
+source "$(dirname "$0")/env.sh"
+"$ROOT/scripts/build.sh" >/dev/null
+cd "$BUILD/bin"
+xvfb-run -a -s "-screen 0 1024x768x24" "$ROOT/scripts/wine-session.sh" wine board_bench.exe
