@@ -24,7 +24,7 @@
 #define IOCTL_SET_SOURCE     0x001D0808u
 #define IOCTL_RESTART_VIDEO  0x001D0840u
 
-enum { FORMAT_YUV422 = 1, FORMAT_RGB15 = 2, FORMAT_RGB24 = 3 };
+enum { BOARD_YUV422 = 1, BOARD_RGB15 = 2, BOARD_RGB24 = 3 };
 
 /* Input of IOCTL_SET_FORMAT, 28 bytes, little-endian. */
 typedef struct BoardFormat {

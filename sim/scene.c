@@ -113,7 +113,7 @@ static void BuildSceneRow(uint8_t *row, unsigned y, uint32_t frame)
 
 int SceneFormatServable(const BoardFormat *format)
 {
-    return format->formatCode >= FORMAT_YUV422 && format->formatCode <= FORMAT_RGB24 &&
+    return format->formatCode >= BOARD_YUV422 && format->formatCode <= BOARD_RGB24 &&
            format->scaleX <= 3 && format->scaleY <= 3 &&
            format->width > 0 && format->height > 0 &&
            format->width <= (uint32_t)(SCENE_WIDTH >> format->scaleX) &&
@@ -122,7 +122,7 @@ int SceneFormatServable(const BoardFormat *format)
 
 static unsigned BitsPerPixel(uint32_t formatCode)
 {
-    return formatCode == FORMAT_RGB24 ? 32 : 16;
+    return formatCode == BOARD_RGB24 ? 32 : 16;
 }
 
 uint32_t SceneStride(const BoardFormat *format)
@@ -142,13 +142,13 @@ static void RenderRow(const BoardFormat *f, const ScenePalette *p, const uint16_
     uint32_t w = f->width, x;
     uint8_t *end = out + stride;
     switch (f->formatCode) {
-    case FORMAT_RGB24:
+    case BOARD_RGB24:
         for (x = 0; x < w; x++, out += 4) {
             uint32_t c = p->rgb32[row[columns[x]]];
             out[0] = (uint8_t)c; out[1] = (uint8_t)(c >> 8); out[2] = (uint8_t)(c >> 16); out[3] = 0;
         }
         break;
-    case FORMAT_RGB15:
+    case BOARD_RGB15:
         for (x = 0; x < w; x++, out += 2) {
             uint16_t c = p->rgb15[row[columns[x]]];
             out[0] = (uint8_t)c; out[1] = (uint8_t)(c >> 8);
@@ -171,7 +171,7 @@ uint32_t SceneRender(const BoardFormat *f, const ScenePalette *p, uint32_t frame
     uint16_t columns[SCENE_WIDTH];
     uint8_t row[SCENE_WIDTH + 1], partial[SCENE_WIDTH * 4];
     uint32_t stride = SceneStride(f), written = 0;
-    int haveRow = -1, bottomUp = f->formatCode != FORMAT_YUV422;
+    int haveRow = -1, bottomUp = f->formatCode != BOARD_YUV422;
 
     if (!SceneFormatServable(f))
         return 0;

@@ -14,7 +14,7 @@ static LONGLONG Now(void);
 /* Power-on state: full-frame RGB 24, neutral decoder, PAL, live pacing. */
 void ResetVideo(void)
 {
-    static const BoardFormat format = {28, FORMAT_RGB24, 640, 480, 0, 0, 0, 0, 0, 0};
+    static const BoardFormat format = {28, BOARD_RGB24, 640, 480, 0, 0, 0, 0, 0, 0};
     static const BoardSource source = {12, 0, 0, 64, 128, 64};
     Board.format = format;
     Board.source = source;

@@ -1,0 +1,36 @@
+// Driver messages: one modal warning box per problem, no log.
+#include "messages.h"
+#include "driver.h"
+
+/***********************************************************************
+ *           ShowDriverWarning
+ *
+ * An owner-less warning captioned with the title of the active window, or
+ * else of the top window of the desktop.
+ */
+void ShowDriverWarning(UINT stringId)
+{
+    char text[1024] = "", caption[80] = "";
+    LoadStringA(ModuleInstance, stringId, text, sizeof text);
+    HWND window = GetActiveWindow();
+    if (!window)
+        window = GetTopWindow(NULL);
+    if (window)
+        GetWindowTextA(window, caption, sizeof caption);
+    MessageBoxA(NULL, text, caption, MB_OK | MB_ICONEXCLAMATION);
+}
+
+/***********************************************************************
+ *           GetDriverErrorText
+ *
+ * DVM_GETERRORTEXT: the string numbered dwError, cut to the buffer.
+ */
+DWORD GetDriverErrorText(VIDEO_GETERRORTEXT_PARMS *parms)
+{
+    // LoadStringA treats a zero-length buffer as a request for a pointer to
+    // the resource, which would be written into lpText: such a buffer takes no text.
+    if (parms->dwLength == 0)
+        return DV_ERR_PARAM1;
+    int length = parms->dwLength > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int>(parms->dwLength);
+    return LoadStringA(ModuleInstance, parms->dwError, parms->lpText, length) ? DV_ERR_OK : DV_ERR_PARAM1;
+}

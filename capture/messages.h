@@ -1,0 +1,12 @@
+// What the user must learn: warning boxes with texts of the string table,
+// and the texts that applications fetch with DVM_GETERRORTEXT.
+#ifndef MESSAGES_H
+#define MESSAGES_H
+
+#include "vfwdrv.h"
+#include "res/resource.h"
+
+void ShowDriverWarning(UINT stringId);
+DWORD GetDriverErrorText(VIDEO_GETERRORTEXT_PARMS *parms);
+
+#endif
