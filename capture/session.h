@@ -29,6 +29,12 @@ struct CaptureSession {
     HANDLE stopEvent;
 };
 
+static_assert(offsetof(CaptureSession, refCount) == 12 && offsetof(CaptureSession, format) == 16 &&
+              offsetof(CaptureSession, source) == 44 && offsetof(CaptureSession, header) == 56 &&
+              offsetof(CaptureSession, ring) == 96 && offsetof(CaptureSession, queuedCount) == 4096 &&
+              offsetof(CaptureSession, streamInit) == 4100 && offsetof(CaptureSession, stopEvent) == 4120,
+              "CaptureSession fields in their order");
+
 // Points at the static session while a holder exists, else null.
 extern CaptureSession *CurrentSession;
 

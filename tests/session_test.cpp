@@ -141,6 +141,26 @@ TEST_F(Session, AnOpenOfAnotherChannelTypeInitialisesTheDeviceAndClosesItAgain)
     EXPECT_TRUE(warnings.empty());
 }
 
+TEST_F(Session, RefusedRequestsAtSessionStartStillOpenTheChannel)
+{
+    for (uint32_t code : {0x001D0808u, 0x001D0804u}) {
+        BoardFaults faults = {0, 1, 0, 0, code};
+        ASSERT_TRUE(SetBoardFaults(faults));
+        ASSERT_EQ(OpenChannelOfType(VIDEO_IN), 4);
+        BITMAPINFOHEADER h;
+        EXPECT_EQ(GetFormat(&h), DV_ERR_OK);
+        EXPECT_EQ(h.biSizeImage, 38400u);
+        EXPECT_EQ(Send(4, DRV_CLOSE), 1);
+        ASSERT_TRUE(WaitForBoardClosed());
+    }
+    std::vector<JournalEntry> requests = BoardRequests();
+    ASSERT_EQ(requests.size(), 4u);
+    EXPECT_NE(requests[0].status, 0);
+    EXPECT_EQ(requests[1].status, 0);
+    EXPECT_EQ(requests[2].status, 0);
+    EXPECT_NE(requests[3].status, 0);
+}
+
 TEST_F(Session, AnUnreadableDeviceNameFailsTheOpenWithoutADeviceCall)
 {
     const char expandable[] = "ZentacapVideo0";
