@@ -98,7 +98,7 @@ DWORD DispatchChannelMessage(DWORD channel, UINT message, LPARAM lParam1, LPARAM
     case DVM_GET_CHANNEL_CAPS:
         return HandleChannelCaps(channel, reinterpret_cast<CHANNEL_CAPS *>(lParam1), static_cast<DWORD>(lParam2));
     case DVM_FRAME:
-        return CaptureSingleFrame(channel, reinterpret_cast<VIDEOHDR *>(lParam1));
+        return CaptureSingleFrame(channel, reinterpret_cast<VIDEOHDR *>(lParam1), static_cast<DWORD>(lParam2));
     }
     return DV_ERR_NOTSUPPORTED;
 }

@@ -2,6 +2,7 @@
 // reference count, released by the last close; and the kernel device protocol.
 #include "session.h"
 #include "messages.h"
+#include "stream.h"
 
 static CaptureSession Session;
 CaptureSession *CurrentSession;
@@ -62,7 +63,10 @@ DWORD CloseChannel(DWORD channel)
 void ReleaseSession()
 {
     if (--CurrentSession->refCount <= 0) {
-        CloseDeviceHandle(CurrentSession->device);
+        // A running capture thread ends before the device closes; when the
+        // release comes from its own callback, the thread closes it as it ends.
+        if (EndCaptureThread(*CurrentSession))
+            CloseDeviceHandle(CurrentSession->device);
         CurrentSession = NULL;
     }
 }

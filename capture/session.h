@@ -2,6 +2,7 @@
 #ifndef SESSION_H
 #define SESSION_H
 
+#include <atomic>
 #include "vfwdrv.h"
 #include "params.h"
 
@@ -24,9 +25,18 @@ struct CaptureSession {
     SourceParams source;      // as last sent to the device
     BITMAPINFOHEADER header;  // the format applications see
     VIDEOHDR *ring[STREAM_RING_SLOTS];
-    LONG queuedCount;
+    std::atomic<LONG> queuedCount;       // headers added since DVM_STREAM_INIT
     VIDEO_STREAM_INIT_PARMS streamInit;
-    HANDLE stopEvent;
+    std::atomic<HANDLE> stopEvent;       // the capture thread's, 0 until it exists
+
+    // Kept so that a stop always reaches the one capture thread and the
+    // ring never overruns (stream.cpp):
+    HANDLE captureThread;                // until it has been waited for
+    DWORD captureThreadId;
+    std::atomic<HANDLE> wakeEvent;       // wakes a thread waiting for a header
+    std::atomic<LONG> completedCount;    // the thread's finished cycles since DVM_STREAM_INIT
+    std::atomic<LONG> stopRequested;     // DVM_STREAM_STOP, even before the event exists
+    BOOL threadClosesDevice;             // released from inside a callback
 };
 
 static_assert(offsetof(CaptureSession, refCount) == 12 && offsetof(CaptureSession, format) == 16 &&

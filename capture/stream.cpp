@@ -1,13 +1,225 @@
-// Stream engine. Not built yet: every stream message and DVM_FRAME is
-// answered as unsupported.
+// Stream engine: the client's headers queued in a ring, filled straight from
+// the device by one capture thread and handed back through DriverCallback;
+// and single frames on the caller's thread.
+//
+// What the host's threads and the capture thread share is atomic or ordered
+// by queuedCount (a slot is written before the add is published) and
+// completedCount (a slot is reused only after the thread has finished with it).
 #include "stream.h"
+#include "messages.h"
 
-DWORD HandleStreamMessage(DWORD, UINT, LPARAM, LPARAM)
+extern "C" BOOL WINAPI DriverCallback(DWORD_PTR callback, DWORD flags, HDRVR device, DWORD message,
+                                      DWORD_PTR instance, DWORD_PTR param1, DWORD_PTR param2);
+
+// 1 from the out-of-storage warning until the next good read.
+static std::atomic<LONG> FrameMemoryWarningShown;
+
+// Adds come from the host's threads and from callbacks on the capture thread.
+static std::atomic_flag AddLock = ATOMIC_FLAG_INIT;
+
+// A header must reach at least up to dwFlags, the last field the engine writes.
+static const DWORD HeaderSizeUsed = offsetof(VIDEOHDR, dwFlags) + sizeof(DWORD);
+
+static bool OnCaptureThread(const CaptureSession &s)
 {
+    return s.captureThread && GetCurrentThreadId() == s.captureThreadId;
+}
+
+static bool CaptureThreadRunning(const CaptureSession &s)
+{
+    return s.captureThread && WaitForSingleObject(s.captureThread, 0) != WAIT_OBJECT_0;
+}
+
+static void RequestStop(CaptureSession &s)
+{
+    s.stopRequested.store(1);
+    if (HANDLE stop = s.stopEvent.load())
+        SetEvent(stop);
+    if (HANDLE wake = s.wakeEvent.load())
+        SetEvent(wake);
+}
+
+// Waits for the capture thread to end, still answering messages sent to this
+// thread so that a callback that sends one cannot deadlock the two.
+static void JoinCaptureThread(CaptureSession &s)
+{
+    while (MsgWaitForMultipleObjects(1, &s.captureThread, FALSE, INFINITE, QS_SENDMESSAGE) == WAIT_OBJECT_0 + 1) {
+        MSG msg;
+        PeekMessageA(&msg, NULL, 0, 0, PM_NOREMOVE);
+    }
+    CloseHandle(s.captureThread);
+    s.captureThread = NULL;
+}
+
+BOOL EndCaptureThread(CaptureSession &s)
+{
+    if (OnCaptureThread(s)) {
+        RequestStop(s);
+        s.threadClosesDevice = TRUE;
+        return FALSE;
+    }
+    if (s.captureThread) {
+        RequestStop(s);
+        JoinCaptureThread(s);
+    }
+    if (HANDLE wake = s.wakeEvent.exchange(NULL))
+        CloseHandle(wake);
+    return TRUE;
+}
+
+static DWORD AddBuffer(CaptureSession &s, VIDEOHDR *header, DWORD size)
+{
+    if (!header || !header->lpData)
+        return DV_ERR_PARAM1;
+    if (size < HeaderSizeUsed)
+        return DV_ERR_PARAM2;
+    while (AddLock.test_and_set(std::memory_order_acquire))
+        Sleep(0);
+    DWORD result = DV_ERR_NO_BUFFERS;
+    LONG queued = s.queuedCount.load(std::memory_order_relaxed);
+    // At most a ring's worth outstanding: the slot to fill has been read.
+    if (queued - s.completedCount.load(std::memory_order_acquire) < STREAM_RING_SLOTS) {
+        s.ring[queued % STREAM_RING_SLOTS] = header;
+        s.queuedCount.store(queued + 1, std::memory_order_release);
+        result = DV_ERR_OK;
+    }
+    AddLock.clear(std::memory_order_release);
+    HANDLE wake = s.wakeEvent.load();
+    if (result == DV_ERR_OK && wake)
+        SetEvent(wake);
+    return result;
+}
+
+static DWORD InitStream(CaptureSession &s, const VIDEO_STREAM_INIT_PARMS *parms, DWORD size)
+{
+    if (!parms)
+        return DV_ERR_PARAM1;
+    if (size < sizeof *parms)
+        return DV_ERR_PARAM2;
+    if (CaptureThreadRunning(s)) {
+        if (OnCaptureThread(s))
+            return DV_ERR_STILLPLAYING; // from its own callback: stop first
+        RequestStop(s);
+    }
+    if (s.captureThread)
+        JoinCaptureThread(s); // the old stream ends, with its MM_DRVM_CLOSE
+    s.stopEvent.store(NULL);
+    s.queuedCount.store(0);
+    s.completedCount.store(0);
+    s.streamInit = *parms;
+    DWORD returned;
+    return DeviceIoControl(s.device, IOCTL_RESTART_VIDEO, NULL, 0, NULL, 0, &returned, NULL)
+               ? DV_ERR_OK : DV_ERR_NONSPECIFIC;
+}
+
+static DWORD StartStream(CaptureSession &s)
+{
+    if (CaptureThreadRunning(s)) {
+        if (!s.stopRequested.load() || OnCaptureThread(s))
+            return DV_ERR_OK; // already streaming: one thread per session
+    }
+    if (s.captureThread)
+        JoinCaptureThread(s); // a stopping thread ends before the next starts
+    if (!s.wakeEvent.load())
+        s.wakeEvent.store(CreateEventA(NULL, FALSE, FALSE, NULL));
+    s.stopRequested.store(0);
+    s.threadClosesDevice = FALSE;
+    s.captureThread = CreateThread(NULL, 0, CaptureThreadProc, &s, 0, &s.captureThreadId);
+    return DV_ERR_OK;
+}
+
+DWORD HandleStreamMessage(DWORD channel, UINT message, LPARAM lParam1, LPARAM lParam2)
+{
+    if (channel != VIDEO_EXTERNALIN && channel != VIDEO_IN)
+        return DV_ERR_NOTSUPPORTED;
+    if (!CurrentSession)
+        return DV_ERR_INVALHANDLE; // sent for an instance never opened
+    CaptureSession &s = *CurrentSession;
+    switch (message) {
+    case DVM_STREAM_ADDBUFFER:
+        return AddBuffer(s, reinterpret_cast<VIDEOHDR *>(lParam1), static_cast<DWORD>(lParam2));
+    case DVM_STREAM_FINI:
+        return DV_ERR_OK;
+    case DVM_STREAM_INIT:
+        return InitStream(s, reinterpret_cast<const VIDEO_STREAM_INIT_PARMS *>(lParam1), static_cast<DWORD>(lParam2));
+    case DVM_STREAM_START:
+        return StartStream(s);
+    case DVM_STREAM_STOP:
+        RequestStop(s);
+        return DV_ERR_OK;
+    }
     return DV_ERR_NOTSUPPORTED;
 }
 
-DWORD CaptureSingleFrame(DWORD, VIDEOHDR *)
+DWORD CaptureSingleFrame(DWORD channel, VIDEOHDR *header, DWORD size)
 {
-    return DV_ERR_NOTSUPPORTED;
+    if (channel != VIDEO_IN)
+        return DV_ERR_NOTSUPPORTED;
+    if (!CurrentSession)
+        return DV_ERR_INVALHANDLE;
+    if (!header || !header->lpData)
+        return DV_ERR_PARAM1;
+    if (size < HeaderSizeUsed)
+        return DV_ERR_PARAM2;
+    return ReadFrame(CurrentSession->device, header) ? DV_ERR_OK : DV_ERR_NONSPECIFIC;
+}
+
+BOOL ReadFrame(HANDLE device, VIDEOHDR *header)
+{
+    if (ReadFile(device, header->lpData, header->dwBufferLength, &header->dwBytesUsed, NULL)) {
+        FrameMemoryWarningShown.store(0);
+    } else if (GetLastError() == ERROR_NOT_ENOUGH_MEMORY) {
+        // Once per run of such failures; the frame becomes a zero-filled one.
+        if (FrameMemoryWarningShown.exchange(1) == 0)
+            ShowDriverWarning(IDS_NO_STORAGE);
+        ZeroMemory(header->lpData, header->dwBufferLength);
+    } else {
+        return FALSE;
+    }
+    header->dwFlags |= VHDR_DONE;
+    return TRUE;
+}
+
+// Waits, without using the processor, until header number n has been added;
+// false when the stream is to stop instead.
+static bool WaitForHeader(CaptureSession &s, LONG n, HANDLE stop)
+{
+    HANDLE events[2] = {stop, s.wakeEvent.load()};
+    while (s.queuedCount.load(std::memory_order_acquire) <= n) {
+        if (s.stopRequested.load())
+            return false;
+        if (WaitForMultipleObjects(2, events, FALSE, INFINITE) != WAIT_OBJECT_0 + 1)
+            return false; // the stop event, or a wait that failed
+    }
+    return true;
+}
+
+DWORD WINAPI CaptureThreadProc(LPVOID param)
+{
+    CaptureSession &s = *static_cast<CaptureSession *>(param);
+    const DWORD_PTR callback = s.streamInit.dwCallback, instance = s.streamInit.dwCallbackInst;
+    const DWORD type = HIWORD(s.streamInit.dwFlags);
+    const HDRVR video = reinterpret_cast<HDRVR>(s.streamInit.hVideo);
+    const HANDLE device = s.device;
+
+    DriverCallback(callback, type, video, MM_DRVM_OPEN, instance, 0, 0);
+    HANDLE stop = CreateEventA(NULL, FALSE, FALSE, NULL);
+    s.stopEvent.store(stop);
+    for (LONG n = s.completedCount.load(); WaitForHeader(s, n, stop); n++) {
+        VIDEOHDR *header = s.ring[n % STREAM_RING_SLOTS];
+        BOOL read = ReadFrame(device, header);
+        s.completedCount.store(n + 1, std::memory_order_release); // the slot is free again
+        if (read)
+            DriverCallback(callback, type, video, MM_DRVM_DATA, instance, reinterpret_cast<DWORD_PTR>(header), 0);
+        if (WaitForSingleObject(stop, 0) == WAIT_OBJECT_0 || s.stopRequested.load())
+            break;
+    }
+    CloseHandle(stop); // the field keeps the old value until DVM_STREAM_INIT
+    DriverCallback(callback, type, video, MM_DRVM_CLOSE, instance, 0, 0);
+    if (s.threadClosesDevice) {
+        CloseDeviceHandle(device);
+        if (HANDLE wake = s.wakeEvent.exchange(NULL))
+            CloseHandle(wake);
+    }
+    return 0;
 }

@@ -1,0 +1,305 @@
+// The stream engine: queued headers filled by the capture thread and handed
+// back through the client's callback, single frames, and their failures.
+#include "capture_rig.h"
+#include "stream_client.h"
+#include <algorithm>
+#include <map>
+
+namespace {
+
+const DWORD SmallFrame = 80 * 60 * 2; // RGB 15 at 80 x 60
+
+class Stream : public CaptureDriverTest {
+protected:
+    void SetUp() override
+    {
+        CaptureDriverTest::SetUp();
+        StoreSetting("Width", 80);
+        StoreSetting("Height", 60);
+        ASSERT_EQ(OpenChannelOfType(VIDEO_IN), 4);
+    }
+    void TearDown() override
+    {
+        EXPECT_EQ(Send(4, DRV_CLOSE), 1);
+        CaptureDriverTest::TearDown();
+    }
+    static void SetFaults(uint32_t failReads, int32_t status, uint32_t refuse = 0, uint32_t freeRunning = 1)
+    {
+        BoardFaults faults = {0, freeRunning, failReads, status, refuse};
+        ASSERT_TRUE(SetBoardFaults(faults));
+    }
+    static size_t Count(const std::vector<StreamEvent> &events, UINT message)
+    {
+        return std::count_if(events.begin(), events.end(), [&](const StreamEvent &e) { return e.message == message; });
+    }
+};
+
+const int32_t StatusNoMemory = (int32_t)0xC0000017;
+const int32_t StatusIoDeviceError = (int32_t)0xC0000185;
+
+TEST_F(Stream, TenThousandFramesKeepTheContractWhileTheClientReaddsInTheCallback)
+{
+    StreamClient client(driverProc, 4, 4, SmallFrame);
+    client.readdInCallback = true;
+    ASSERT_EQ(client.Init(), DV_ERR_OK);
+    ASSERT_EQ(client.AddAll(), DV_ERR_OK);
+    ASSERT_EQ(client.Send(DVM_STREAM_START), DV_ERR_OK);
+    ASSERT_TRUE(client.WaitForData(10000, 60000));
+    ASSERT_EQ(client.Send(DVM_STREAM_STOP), DV_ERR_OK);
+    long atStop = client.dataCount;
+    ASSERT_TRUE(client.WaitForClose(5000));
+    EXPECT_LE(client.dataCount - atStop, 1) << "at most one frame after the stop";
+
+    std::vector<StreamEvent> events = client.Events();
+    std::vector<VIDEOHDR *> added = client.Added();
+    ASSERT_GE(events.size(), 10002u);
+    EXPECT_EQ(events.front().message, (UINT)MM_DRVM_OPEN);
+    EXPECT_EQ(events.back().message, (UINT)MM_DRVM_CLOSE);
+    EXPECT_EQ(Count(events, MM_DRVM_OPEN), 1u);
+    EXPECT_EQ(Count(events, MM_DRVM_CLOSE), 1u);
+    // Handed back in add order, each add once, with the client's flags kept.
+    size_t next = 0;
+    for (size_t i = 1; i + 1 < events.size(); i++) {
+        const StreamEvent &e = events[i];
+        ASSERT_EQ(e.message, (UINT)MM_DRVM_DATA) << i;
+        ASSERT_LT(next, added.size());
+        ASSERT_EQ(e.header, added[next]) << "data " << next << " out of add order";
+        ASSERT_EQ(e.flags, StreamClient::ClientFlags | VHDR_DONE) << next;
+        ASSERT_EQ(e.bytesUsed, SmallFrame) << next;
+        next++;
+    }
+    EXPECT_LE(added.size() - next, 4u) << "only the headers still queued at the stop are not back";
+    for (const VIDEOHDR &h : client.headers)
+        EXPECT_EQ(h.dwTimeCaptured, StreamClient::TimeMark);
+}
+
+TEST_F(Stream, BeforeTheStartTheRingTakesAThousandHeaders)
+{
+    StreamClient client(driverProc, 4, 1001, 16);
+    ASSERT_EQ(client.Init(), DV_ERR_OK);
+    for (int i = 0; i < 1000; i++)
+        ASSERT_EQ(client.Add(&client.headers[i]), DV_ERR_OK) << i;
+    EXPECT_EQ(client.Add(&client.headers[1000]), DV_ERR_NO_BUFFERS);
+    EXPECT_EQ(client.Added().size(), 1000u);
+}
+
+TEST_F(Stream, WhileRunningAnAddBeyondAThousandOutstandingIsRefused)
+{
+    SetFaults(0, 0, 0, 0); // live pacing: the thread takes its time
+    StreamClient client(driverProc, 4, 1001, SmallFrame);
+    ASSERT_EQ(client.Init(), DV_ERR_OK);
+    for (int i = 0; i < 1000; i++)
+        ASSERT_EQ(client.Add(&client.headers[i]), DV_ERR_OK);
+    ASSERT_EQ(client.Send(DVM_STREAM_START), DV_ERR_OK);
+    Sleep(5);
+    EXPECT_EQ(client.Add(&client.headers[1000]), DV_ERR_NO_BUFFERS);
+    ASSERT_TRUE(client.WaitForData(2, 2000));
+    EXPECT_EQ(client.Add(&client.headers[1000]), DV_ERR_OK) << "a header came back: room for one";
+    EXPECT_EQ(client.Send(DVM_STREAM_STOP), DV_ERR_OK);
+    EXPECT_TRUE(client.WaitForClose(2000));
+}
+
+TEST_F(Stream, TheRingWrapsWhileRunning)
+{
+    StreamClient client(driverProc, 4, 2, SmallFrame);
+    client.readdInCallback = true;
+    ASSERT_EQ(client.Init(), DV_ERR_OK);
+    ASSERT_EQ(client.AddAll(), DV_ERR_OK);
+    ASSERT_EQ(client.Send(DVM_STREAM_START), DV_ERR_OK);
+    ASSERT_TRUE(client.WaitForData(2500, 30000));
+    client.Send(DVM_STREAM_STOP);
+    ASSERT_TRUE(client.WaitForClose(2000));
+    std::vector<StreamEvent> events = client.Events();
+    // Add number 1000 went to slot 0 again and came back in its turn.
+    EXPECT_EQ(events[1 + 1000].header, client.Added()[1000]);
+    EXPECT_EQ(events[1 + 2001].header, client.Added()[2001]);
+}
+
+TEST_F(Stream, OutOfStorageShowsOneWarningPerRunAndHandsBackZeroedFrames)
+{
+    SetFaults(3, StatusNoMemory);
+    StreamClient client(driverProc, 4, 6, SmallFrame);
+    ASSERT_EQ(client.Init(), DV_ERR_OK);
+    ASSERT_EQ(client.AddAll(), DV_ERR_OK);
+    ASSERT_EQ(client.Send(DVM_STREAM_START), DV_ERR_OK);
+    ASSERT_TRUE(client.WaitForData(4, 5000));
+    SetFaults(1, StatusNoMemory);
+    ASSERT_TRUE(client.WaitForData(6, 5000));
+    client.Send(DVM_STREAM_STOP);
+    ASSERT_TRUE(client.WaitForClose(2000));
+
+    std::vector<StreamEvent> events = client.Events();
+    ASSERT_EQ(Count(events, MM_DRVM_DATA), 6u);
+    for (int i = 0; i < 3; i++) {
+        const std::vector<BYTE> &b = client.buffers[i];
+        EXPECT_TRUE(std::all_of(b.begin(), b.end(), [](BYTE x) { return x == 0; })) << "buffer " << i;
+        EXPECT_EQ(events[1 + i].flags, StreamClient::ClientFlags | VHDR_DONE);
+    }
+    EXPECT_NE(client.buffers[3][0], 0xEE) << "a real frame after the run";
+    ASSERT_EQ(warnings.size(), 2u) << "one box for the run of three, one after a good read";
+    EXPECT_EQ(warnings[0].text, "There is not enough storage available for this format.");
+    EXPECT_EQ(warnings[0].owner, nullptr);
+    EXPECT_EQ(warnings[0].style, 0x30u);
+}
+
+TEST_F(Stream, AFailedReadSkipsItsHeaderAndTheNextIsRead)
+{
+    SetFaults(1, StatusIoDeviceError);
+    StreamClient client(driverProc, 4, 3, SmallFrame);
+    ASSERT_EQ(client.Init(), DV_ERR_OK);
+    ASSERT_EQ(client.AddAll(), DV_ERR_OK);
+    ASSERT_EQ(client.Send(DVM_STREAM_START), DV_ERR_OK);
+    ASSERT_TRUE(client.WaitForData(2, 5000));
+    Sleep(50); // starved now: nothing more comes back
+    client.Send(DVM_STREAM_STOP);
+    ASSERT_TRUE(client.WaitForClose(2000)) << "a stop reaches a thread waiting for a header";
+    std::vector<StreamEvent> events = client.Events();
+    ASSERT_EQ(events.size(), 4u);
+    EXPECT_EQ(events[1].header, &client.headers[1]);
+    EXPECT_EQ(events[2].header, &client.headers[2]);
+    EXPECT_EQ(client.headers[0].dwFlags, StreamClient::ClientFlags) << "not handed back, flags untouched";
+    EXPECT_TRUE(warnings.empty());
+}
+
+TEST_F(Stream, SingleFramesOnTheFormatChannelOnly)
+{
+    std::vector<BYTE> buffer(SmallFrame, 0xEE);
+    VIDEOHDR h = {};
+    h.lpData = buffer.data();
+    h.dwBufferLength = SmallFrame;
+    h.dwFlags = 0x10;
+    EXPECT_EQ(Send(4, DVM_FRAME, reinterpret_cast<LPARAM>(&h), sizeof h), DV_ERR_OK);
+    EXPECT_EQ(h.dwFlags, 0x11u);
+    EXPECT_EQ(h.dwBytesUsed, SmallFrame);
+    EXPECT_NE(buffer[0], 0xEE);
+    ASSERT_EQ(OpenChannelOfType(VIDEO_EXTERNALIN), 1);
+    EXPECT_EQ(Send(1, DVM_FRAME, reinterpret_cast<LPARAM>(&h), sizeof h), DV_ERR_NOTSUPPORTED);
+    EXPECT_EQ(Send(1, DRV_CLOSE), 1);
+
+    SetFaults(1, StatusIoDeviceError);
+    h.dwFlags = 0;
+    EXPECT_EQ(Send(4, DVM_FRAME, reinterpret_cast<LPARAM>(&h), sizeof h), DV_ERR_NONSPECIFIC);
+    EXPECT_EQ(h.dwFlags, 0u);
+    SetFaults(1, StatusNoMemory);
+    EXPECT_EQ(Send(4, DVM_FRAME, reinterpret_cast<LPARAM>(&h), sizeof h), DV_ERR_OK);
+    EXPECT_EQ(buffer[0], 0);
+    EXPECT_EQ(h.dwFlags, (DWORD)VHDR_DONE);
+    EXPECT_EQ(warnings.size(), 1u);
+}
+
+TEST_F(Stream, EmptyPointersAndShortRecordsGetClearErrors)
+{
+    VIDEOHDR empty = {};
+    VIDEO_STREAM_INIT_PARMS parms = {};
+    EXPECT_EQ(Send(4, DVM_STREAM_INIT, 0, sizeof parms), DV_ERR_PARAM1);
+    EXPECT_EQ(Send(4, DVM_STREAM_INIT, reinterpret_cast<LPARAM>(&parms), 12), DV_ERR_PARAM2);
+    EXPECT_EQ(Send(4, DVM_STREAM_ADDBUFFER, 0, sizeof(VIDEOHDR)), DV_ERR_PARAM1);
+    EXPECT_EQ(Send(4, DVM_STREAM_ADDBUFFER, reinterpret_cast<LPARAM>(&empty), sizeof empty), DV_ERR_PARAM1);
+    EXPECT_EQ(Send(4, DVM_FRAME, 0, sizeof(VIDEOHDR)), DV_ERR_PARAM1);
+    BYTE byte;
+    VIDEOHDR h = {};
+    h.lpData = &byte;
+    h.dwBufferLength = 1;
+    EXPECT_EQ(Send(4, DVM_STREAM_ADDBUFFER, reinterpret_cast<LPARAM>(&h), 20), DV_ERR_PARAM2);
+    EXPECT_EQ(Send(4, DVM_FRAME, reinterpret_cast<LPARAM>(&h), 16), DV_ERR_PARAM2);
+}
+
+TEST_F(Stream, MessagesWithoutAnEffectAnswerNotSupported)
+{
+    for (UINT message : {0x412Eu, 0x412Fu, 0x4131u,
+                         0x4132u, 0x4135u, 0x4150u, 0x418Fu}) // GETERROR, GETPOSITION, PREPAREHEADER, RESET, UNPREPAREHEADER
+        EXPECT_EQ(Send(4, message, 0, 0), DV_ERR_NOTSUPPORTED) << std::hex << message;
+    VIDEOHDR h = {};
+    BYTE byte;
+    h.lpData = &byte;
+    for (UINT message = DVM_STREAM_MSG_START; message <= DVM_STREAM_MSG_END; message++)
+        EXPECT_EQ(Send(2, message, reinterpret_cast<LPARAM>(&h), sizeof h), DV_ERR_NOTSUPPORTED);
+    EXPECT_EQ(Send(4, DVM_STREAM_FINI), DV_ERR_OK);
+}
+
+TEST_F(Stream, BothChannelsDriveTheOneStream)
+{
+    ASSERT_EQ(OpenChannelOfType(VIDEO_EXTERNALIN), 1);
+    StreamClient viaSource(driverProc, 1, 2, SmallFrame);
+    ASSERT_EQ(viaSource.Init(), DV_ERR_OK);
+    ASSERT_EQ(viaSource.AddAll(), DV_ERR_OK);
+    ASSERT_EQ(Send(4, DVM_STREAM_START), DV_ERR_OK);
+    ASSERT_TRUE(viaSource.WaitForData(2, 5000));
+    EXPECT_EQ(Send(1, DVM_STREAM_STOP), DV_ERR_OK);
+    EXPECT_TRUE(viaSource.WaitForClose(2000));
+    EXPECT_EQ(Send(1, DRV_CLOSE), 1);
+}
+
+TEST_F(Stream, ARefusedRestartFailsTheInitButTheStreamStillRuns)
+{
+    SetFaults(0, 0, 0x001D0840);
+    StreamClient client(driverProc, 4, 2, SmallFrame);
+    EXPECT_EQ(client.Init(), DV_ERR_NONSPECIFIC);
+    ASSERT_EQ(client.AddAll(), DV_ERR_OK);
+    ASSERT_EQ(client.Send(DVM_STREAM_START), DV_ERR_OK);
+    EXPECT_TRUE(client.WaitForData(2, 5000)) << "the new parameters name this client's callback";
+    EXPECT_EQ(client.Send(DVM_STREAM_FINI), DV_ERR_OK);
+    client.readdInCallback = true;
+    client.Add(&client.headers[0]);
+    EXPECT_TRUE(client.WaitForData(10, 5000)) << "FINI does not stop the thread";
+    client.Send(DVM_STREAM_STOP);
+    EXPECT_TRUE(client.WaitForClose(2000));
+}
+
+TEST_F(Stream, AStopAlwaysReachesTheThread)
+{
+    // Before the thread has created its event.
+    StreamClient early(driverProc, 4, 2, SmallFrame);
+    ASSERT_EQ(early.Init(), DV_ERR_OK);
+    ASSERT_EQ(early.Send(DVM_STREAM_START), DV_ERR_OK);
+    ASSERT_EQ(early.Send(DVM_STREAM_STOP), DV_ERR_OK);
+    EXPECT_TRUE(early.WaitForClose(2000));
+
+    // While it waits for a header, and after an init that replaced its event.
+    StreamClient starved(driverProc, 4, 1, SmallFrame);
+    ASSERT_EQ(starved.Init(), DV_ERR_OK);
+    ASSERT_EQ(starved.Send(DVM_STREAM_START), DV_ERR_OK);
+    Sleep(20);
+    StreamClient next(driverProc, 4, 1, SmallFrame);
+    ASSERT_EQ(next.Init(), DV_ERR_OK);
+    EXPECT_TRUE(starved.WaitForClose(0)) << "the init ended the running stream first";
+    ASSERT_EQ(next.Send(DVM_STREAM_START), DV_ERR_OK);
+    ASSERT_EQ(next.Send(DVM_STREAM_STOP), DV_ERR_OK);
+    EXPECT_TRUE(next.WaitForClose(2000));
+}
+
+TEST_F(Stream, ASecondStartDoesNotStartASecondThread)
+{
+    StreamClient client(driverProc, 4, 2, SmallFrame);
+    ASSERT_EQ(client.Init(), DV_ERR_OK);
+    ASSERT_EQ(client.Send(DVM_STREAM_START), DV_ERR_OK);
+    ASSERT_EQ(Send(4, DVM_STREAM_START), DV_ERR_OK);
+    ASSERT_EQ(client.AddAll(), DV_ERR_OK);
+    ASSERT_TRUE(client.WaitForData(2, 5000));
+    client.Send(DVM_STREAM_STOP);
+    ASSERT_TRUE(client.WaitForClose(2000));
+    std::vector<StreamEvent> events = client.Events();
+    EXPECT_EQ(Count(events, MM_DRVM_OPEN), 1u);
+    EXPECT_EQ(Count(events, MM_DRVM_DATA), 2u) << "each header read once";
+}
+
+TEST_F(Stream, TheLastCloseEndsARunningStreamBeforeItReturns)
+{
+    ASSERT_EQ(OpenChannelOfType(VIDEO_EXTERNALIN), 1);
+    StreamClient client(driverProc, 4, 3, SmallFrame);
+    client.readdInCallback = true;
+    ASSERT_EQ(client.Init(), DV_ERR_OK);
+    ASSERT_EQ(client.AddAll(), DV_ERR_OK);
+    ASSERT_EQ(client.Send(DVM_STREAM_START), DV_ERR_OK);
+    ASSERT_TRUE(client.WaitForData(20, 5000));
+    EXPECT_EQ(Send(4, DRV_CLOSE), 1);
+    EXPECT_FALSE(client.WaitForClose(0)) << "a channel's close does not stop the stream";
+    EXPECT_EQ(Send(1, DRV_CLOSE), 1);
+    EXPECT_TRUE(client.WaitForClose(0)) << "the last close waited for the thread";
+    size_t after = client.Events().size();
+    Sleep(50);
+    EXPECT_EQ(client.Events().size(), after) << "no callback after the close returned";
+    ASSERT_EQ(OpenChannelOfType(VIDEO_IN), 4); // for TearDown
+}
+
+}
