@@ -11,6 +11,7 @@ command -v ctest >/dev/null || need+=(cmake)
 command -v xvfb-run >/dev/null || need+=(xvfb xauth)
 [ -f /usr/src/googletest/CMakeLists.txt ] || need+=(googletest)
 command -v ninja >/dev/null || need+=(ninja-build)
+command -v ffprobe >/dev/null || need+=(ffmpeg)
 [ ${#need[@]} -eq 0 ] && exit 0
 
 SUDO=""

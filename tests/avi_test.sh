@@ -1,0 +1,58 @@
+#!/usr/bin/env bash
+# The capture client's AVI files, read by a real peer (ffprobe and ffmpeg):
+# codec, size, frame count and rate for each colour space, and the pixels of
+# one frame against the board's scene. Runs inside a Wine session.
+set -uo pipefail
+bin=$1
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+failures=0
+settings='HKCU\Software\ORVANTA\Multimedia\Brightvane 7K42Q VideoIn'
+
+check() { # what, expected, actual
+  if [ "$2" == "$3" ]; then echo "ok: $1 = $3"; else echo "FAILED: $1: expected $2, got $3"; failures=$((failures + 1)); fi
+}
+
+probe() { # file, entry
+  ffprobe -v error -count_frames -select_streams v:0 -show_entries "stream=$2" -of default=nw=1:nk=1 "$1"
+}
+
+# One pixel of the first frame: x, y, output pixel format, bytes.
+pixel() {
+  ffmpeg -v error -i "$1" -frames:v 1 -f rawvideo -pix_fmt "$4" - |
+    python3 -c "import sys; d = sys.stdin.buffer.read(); o = ($3 * $2 + $5) * $6; print(*d[o:o + $6])"
+}
+
+capture() { # format, file
+  (cd "$bin" && wine capture.exe --format "$1" --size 160x120 --frames 20 "$(winepath -w "$2")") >"$work/log" 2>&1 ||
+    { echo "FAILED: capture --format $1"; cat "$work/log"; failures=$((failures + 1)); }
+}
+
+wine reg delete 'HKCU\Software\ORVANTA' /f >/dev/null 2>&1
+# The default window starts at scene x 144 at 1:4: pixel (10, 10) is scene
+# (184, 52), in the cyan bar; pixel (0, 10) in the yellow one.
+for format in rgb15:rgb555le rgb24:bgra yuv422:yuyv422; do
+  name=${format%%:*}
+  file="$work/$name.avi"
+  capture "$name" "$file"
+  check "$name codec" rawvideo "$(probe "$file" codec_name)"
+  check "$name pixel format" "${format#*:}" "$(probe "$file" pix_fmt)"
+  check "$name size" "160 120" "$(probe "$file" width,height | tr '\n' ' ' | sed 's/ $//')"
+  check "$name frames" 20 "$(probe "$file" nb_read_frames)"
+  check "$name rate" 25/1 "$(probe "$file" r_frame_rate)"
+  if [ "$name" = yuv422 ]; then
+    check "$name cyan Y U Y V" "178 171 178 1" "$(pixel "$file" 160 10 yuyv422 10 2 | cut -d' ' -f1-2) $(pixel "$file" 160 10 yuyv422 11 2)"
+  else
+    check "$name cyan" "0 255 255" "$(pixel "$file" 160 10 rgb24 10 3)"
+    check "$name yellow" "255 255 0" "$(pixel "$file" 160 10 rgb24 0 3)"
+  fi
+done
+
+# An NTSC-first video standard gives the stream its 29.97 frames a second.
+wine reg add "$settings" /v Source /t REG_DWORD /d 1 /f >/dev/null 2>&1
+capture rgb15 "$work/ntsc.avi"
+check "NTSC rate" 30000/1001 "$(probe "$work/ntsc.avi" r_frame_rate)"
+wine reg delete 'HKCU\Software\ORVANTA' /f >/dev/null 2>&1
+
+echo "$(( failures == 0 ? 1 : 0 )) passed, $(( failures == 0 ? 0 : 1 )) failed"
+[ "$failures" -eq 0 ]
