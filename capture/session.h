@@ -36,6 +36,7 @@ struct CaptureSession {
     std::atomic<HANDLE> wakeEvent;       // wakes a thread waiting for a header
     std::atomic<LONG> completedCount;    // the thread's finished cycles since DVM_STREAM_INIT
     std::atomic<LONG> stopRequested;     // DVM_STREAM_STOP, even before the event exists
+    std::atomic<LONG> threadWaiting;     // the thread waits for a header: adds wake it
     BOOL threadClosesDevice;             // released from inside a callback
 };
 

@@ -5,6 +5,9 @@
 // What the host's threads and the capture thread share is atomic or ordered
 // by queuedCount (a slot is written before the add is published) and
 // completedCount (a slot is reused only after the thread has finished with it).
+// Under Wine every event operation is a round trip to the wineserver, so the
+// frame path uses none: the thread polls the stop flag that DVM_STREAM_STOP
+// sets beside signalling the event, and adds signal only a waiting thread.
 #include "stream.h"
 #include "messages.h"
 
@@ -80,12 +83,12 @@ static DWORD AddBuffer(CaptureSession &s, VIDEOHDR *header, DWORD size)
     // At most a ring's worth outstanding: the slot to fill has been read.
     if (queued - s.completedCount.load(std::memory_order_acquire) < STREAM_RING_SLOTS) {
         s.ring[queued % STREAM_RING_SLOTS] = header;
-        s.queuedCount.store(queued + 1, std::memory_order_release);
+        s.queuedCount.store(queued + 1); // sequentially consistent with threadWaiting
         result = DV_ERR_OK;
     }
     AddLock.clear(std::memory_order_release);
     HANDLE wake = s.wakeEvent.load();
-    if (result == DV_ERR_OK && wake)
+    if (result == DV_ERR_OK && wake && s.threadWaiting.load())
         SetEvent(wake);
     return result;
 }
@@ -185,10 +188,15 @@ BOOL ReadFrame(HANDLE device, VIDEOHDR *header)
 static bool WaitForHeader(CaptureSession &s, LONG n, HANDLE stop)
 {
     HANDLE events[2] = {stop, s.wakeEvent.load()};
-    while (s.queuedCount.load(std::memory_order_acquire) <= n) {
+    while (s.queuedCount.load() <= n) {
         if (s.stopRequested.load())
             return false;
-        if (WaitForMultipleObjects(2, events, FALSE, INFINITE) != WAIT_OBJECT_0 + 1)
+        // Announce the wait, then look again: an add either sees the
+        // announcement and signals, or is seen here.
+        s.threadWaiting.store(1);
+        DWORD woke = s.queuedCount.load() > n ? WAIT_OBJECT_0 + 1 : WaitForMultipleObjects(2, events, FALSE, INFINITE);
+        s.threadWaiting.store(0);
+        if (woke != WAIT_OBJECT_0 + 1)
             return false; // the stop event, or a wait that failed
     }
     return true;
@@ -211,7 +219,7 @@ DWORD WINAPI CaptureThreadProc(LPVOID param)
         s.completedCount.store(n + 1, std::memory_order_release); // the slot is free again
         if (read)
             DriverCallback(callback, type, video, MM_DRVM_DATA, instance, reinterpret_cast<DWORD_PTR>(header), 0);
-        if (WaitForSingleObject(stop, 0) == WAIT_OBJECT_0 || s.stopRequested.load())
+        if (s.stopRequested.load())
             break;
     }
     CloseHandle(stop); // the field keeps the old value until DVM_STREAM_INIT
