@@ -68,10 +68,16 @@ DWORD RegisterBoard()
     SC_HANDLE manager = OpenSCManagerA(NULL, NULL, SC_MANAGER_ALL_ACCESS);
     if (!manager)
         return GetLastError();
-    SC_HANDLE service = CreateServiceA(manager, BOARD_SERVICE_NAME, NULL, SERVICE_ALL_ACCESS,
-                                       SERVICE_KERNEL_DRIVER, SERVICE_DEMAND_START,
-                                       SERVICE_ERROR_NORMAL, ImagePath, "Base", NULL, "\0",
-                                       NULL, NULL);
+    SC_HANDLE service = NULL;
+    // A service deleted while it ran stays until it has stopped (1072).
+    for (DWORD waited = 0; waited < ServiceWaitMs; waited += 20) {
+        service = CreateServiceA(manager, BOARD_SERVICE_NAME, NULL, SERVICE_ALL_ACCESS, SERVICE_KERNEL_DRIVER,
+                                 SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL, ImagePath, "Base", NULL, "\0",
+                                 NULL, NULL);
+        if (service || GetLastError() != ERROR_SERVICE_MARKED_FOR_DELETE)
+            break;
+        Sleep(20);
+    }
     error = service || GetLastError() == ERROR_SERVICE_EXISTS ? ERROR_SUCCESS : GetLastError();
     if (service)
         CloseServiceHandle(service);
