@@ -1,17 +1,111 @@
-// Configuration and channel dialogs. Not built yet: none is shown.
+// The driver's user interface entry points: DRV_CONFIGURE's Settings and
+// About dialogs, and DVM_DIALOG's channel dialogs.
 #include "dialogs.h"
+#include "driver.h"
+#include "messages.h"
+#include <shellapi.h>
 
-LRESULT ShowSettingsDialog(HWND)
+// The maker's web site, opened by the About dialog's link.
+static const char WebSite[] = "http://www.orvanta.example/";
+
+LRESULT ShowSettingsDialog(HWND parent)
 {
-    return DRVCNF_CANCEL;
+    return DialogBoxParamA(ModuleInstance, MAKEINTRESOURCEA(IDD_SETTINGS), parent, SettingsDialogProc,
+                           reinterpret_cast<LPARAM>(parent));
 }
 
-LRESULT ShowAboutDialog(HWND)
+LRESULT ShowAboutDialog(HWND parent)
 {
-    return DRVCNF_CANCEL;
+    return DialogBoxParamA(ModuleInstance, MAKEINTRESOURCEA(IDD_ABOUT), parent, AboutDialogProc, 0);
 }
 
-DWORD ShowChannelDialog(DWORD, HWND, DWORD)
+DWORD ShowChannelDialog(DWORD channel, HWND parent, DWORD flags)
 {
-    return DV_ERR_NOTSUPPORTED;
+    int dialog;
+    DLGPROC procedure;
+    if (channel == VIDEO_EXTERNALIN) {
+        dialog = IDD_SOURCE;
+        procedure = SourceDialogProc;
+    } else if (channel == VIDEO_IN) {
+        dialog = IDD_FORMAT;
+        procedure = FormatDialogProc;
+    } else {
+        return DV_ERR_NOTSUPPORTED;
+    }
+    if (flags & VIDEO_DLG_QUERY)
+        return DV_ERR_OK;
+    DialogBoxParamA(ModuleInstance, MAKEINTRESOURCEA(dialog), parent, procedure,
+                    reinterpret_cast<LPARAM>(CurrentSession));
+    return DV_ERR_OK;
+}
+
+// Opens a channel for the time its dialog is shown, as an application would.
+static void ShowChannelFromSettings(HWND dialog, DWORD channel)
+{
+    VIDEO_OPEN_PARMS open = {};
+    open.dwFlags = channel;
+    if (!OpenChannel(&open)) {
+        ShowDriverWarning(IDS_NOT_DETECTED);
+        return;
+    }
+    ShowChannelDialog(channel, dialog, 0);
+    CloseChannel(channel);
+}
+
+/***********************************************************************
+ *           SettingsDialogProc
+ *
+ * Ends only through OK: Esc and the close box are not handled.
+ */
+INT_PTR CALLBACK SettingsDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM)
+{
+    if (message == WM_INITDIALOG)
+        return TRUE;
+    if (message != WM_COMMAND)
+        return FALSE;
+    switch (LOWORD(wParam)) {
+    case IDOK:
+        EndDialog(dialog, 1);
+        return TRUE;
+    case IDHELP: {
+        char text[1024] = "";
+        LoadStringA(ModuleInstance, IDS_SETTINGS_HELP, text, sizeof text);
+        MessageBoxA(NULL, text, "Brightvane 7K42Q VideoIn", MB_OK | MB_ICONINFORMATION);
+        return TRUE;
+    }
+    case IDC_ABOUT:
+        ShowAboutDialog(dialog);
+        return TRUE;
+    case IDC_SOURCE:
+        ShowChannelFromSettings(dialog, VIDEO_EXTERNALIN);
+        return TRUE;
+    case IDC_FORMAT:
+        ShowChannelFromSettings(dialog, VIDEO_IN);
+        return TRUE;
+    }
+    return FALSE;
+}
+
+/***********************************************************************
+ *           AboutDialogProc
+ */
+INT_PTR CALLBACK AboutDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM)
+{
+    if (message == WM_INITDIALOG) {
+        // A class cursor: from now on every static control in the process has it.
+        HCURSOR hand = LoadCursorA(ModuleInstance, MAKEINTRESOURCEA(IDR_LINK_CURSOR));
+        SetClassLongA(GetDlgItem(dialog, IDC_WEB_LINK), GCL_HCURSOR, reinterpret_cast<LONG>(hand));
+        return TRUE;
+    }
+    if (message != WM_COMMAND)
+        return FALSE;
+    switch (LOWORD(wParam)) {
+    case IDOK:
+        EndDialog(dialog, 1);
+        return TRUE;
+    case IDC_WEB_LINK:
+        ShellExecuteA(NULL, "open", WebSite, NULL, NULL, SW_HIDE);
+        return TRUE;
+    }
+    return FALSE;
 }
