@@ -1,0 +1,65 @@
+// screenshots: pictures of the driver's dialogs for the documentation, taken
+// from the dialogs' own windows under Xvfb. Usage: screenshots OUTDIR
+#include <cstdio>
+#include <string>
+#include "png.h"
+#include "res/resource.h"
+#include "ui_script.h"
+#include "vfwdrv.h"
+
+static std::string OutDir;
+
+// The window's pixels, as a bottom-up 32-bit DIB, into OUTDIR\name.png.
+static bool Shoot(HWND window, const char *name)
+{
+    RedrawWindow(window, NULL, NULL, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN | RDW_FRAME);
+    RECT r;
+    GetWindowRect(window, &r);
+    BITMAPINFOHEADER h = {};
+    h.biSize = sizeof h;
+    h.biWidth = r.right - r.left;
+    h.biHeight = r.bottom - r.top;
+    h.biPlanes = 1;
+    h.biBitCount = 32;
+    h.biCompression = BI_RGB;
+    void *bits;
+    HDC screen = GetDC(NULL), memory = CreateCompatibleDC(screen);
+    HBITMAP dib = CreateDIBSection(screen, reinterpret_cast<BITMAPINFO *>(&h), DIB_RGB_COLORS, &bits, NULL, 0);
+    HGDIOBJ old = SelectObject(memory, dib);
+    BitBlt(memory, 0, 0, h.biWidth, h.biHeight, screen, r.left, r.top, SRCCOPY);
+    GdiFlush();
+    std::string path = OutDir + "\\" + name + ".png";
+    bool ok = SaveFramePng(path.c_str(), h, static_cast<BYTE *>(bits));
+    SelectObject(memory, old);
+    DeleteObject(dib);
+    DeleteDC(memory);
+    ReleaseDC(NULL, screen);
+    if (ok) std::printf("screenshots: wrote %s\n", path.c_str());
+    return ok;
+}
+
+int main(int argc, char **argv)
+{
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: screenshots OUTDIR\n");
+        return 2;
+    }
+    OutDir = argv[1];
+    HMODULE module = LoadLibraryA("zentacap.dll");
+    DRIVERPROC driverProc = reinterpret_cast<DRIVERPROC>(reinterpret_cast<void *>(GetProcAddress(module, "DriverProc")));
+    if (!driverProc)
+        return 1;
+    HWND settings = NULL, about = NULL;
+    bool shot = true;
+    int settle = 0;
+    auto await = [](const char *caption, HWND *found) { return [=] { return (*found = FindDialog(caption)) != NULL; }; };
+    auto wait = [&] { return ++settle % 4 == 0; };
+    bool finished = RunModal([&] { driverProc(0, NULL, DRV_CONFIGURE, 0, 0); },
+                             {await("Brightvane 7K42Q VideoIn Settings", &settings), wait,
+                              [&] { shot &= Shoot(settings, "settings"); PostClick(settings, IDC_ABOUT); return true; },
+                              await("Brightvane 7K42Q VideoIn About", &about), wait,
+                              [&] { shot &= Shoot(about, "about"); SendClick(about, IDOK); return true; },
+                              [&] { SendClick(settings, IDOK); return true; }});
+    FreeLibrary(module);
+    return finished && shot ? 0 : 1;
+}
