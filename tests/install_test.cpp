@@ -2,6 +2,7 @@
 // the virtual board as the kernel image.
 #include "capture_rig.h"
 #include "install.h"
+#include "ui_script.h"
 
 namespace {
 
@@ -125,8 +126,21 @@ protected:
         EXPECT_EQ(StartBoard(), (DWORD)ERROR_SUCCESS);
         CaptureDriverTest::TearDown();
     }
-    // DRV_CONFIGURE answers 1 without a dialog only after a failed install.
-    bool LastInstallFailed() { return Send(0, DRV_CONFIGURE, 0, 0) == 1; }
+    // DRV_CONFIGURE answers 1 without a dialog only after a failed
+    // installation; a dialog it shows instead is closed again.
+    bool LastInstallFailed()
+    {
+        bool shown = false;
+        LRESULT result = 0;
+        RunModal([&] { result = Send(0, DRV_CONFIGURE, 0, 0); }, {[&] {
+                     shown = true;
+                     for (const char *caption : {"Brightvane 7K42Q VideoIn About", "Brightvane 7K42Q VideoIn Settings"})
+                         if (HWND dialog = FindDialog(caption))
+                             SendClick(dialog, IDOK);
+                     return false;
+                 }}, 3000);
+        return result == 1 && !shown;
+    }
 
     std::unique_ptr<ImportPatch> openManager, control, start;
 };

@@ -72,7 +72,15 @@ protected:
         char path[MAX_PATH];
         GetSystemDirectoryA(path, MAX_PATH);
         lstrcatA(path, "\\zentacap.dll");
-        DeleteFileA(path); // left by an interrupted earlier run
+        DeleteFileA(path); // left by an interrupted earlier run, or by the demo
+        HKEY key;
+        if (!RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows NT\\CurrentVersion\\Drivers32", 0,
+                           KEY_ALL_ACCESS, &key)) {
+            for (const auto &entry : ReadValues("Software\\Microsoft\\Windows NT\\CurrentVersion\\Drivers32"))
+                if (!lstrcmpiA(entry.second.c_str(), "zentacap.dll"))
+                    RegDeleteValueA(key, entry.first.c_str());
+            RegCloseKey(key);
+        }
     }
     void TearDown() override
     {
