@@ -137,6 +137,11 @@ BOOL SendSourceParams(HANDLE device, const SourceParams *source)
     return SendRequest(device, IOCTL_SET_SOURCE, source, source->size);
 }
 
+BOOL RestartVideo(HANDLE device)
+{
+    return SendRequest(device, IOCTL_RESTART_VIDEO, NULL, 0);
+}
+
 void BuildBitmapHeader(BITMAPINFOHEADER *h, DWORD formatCode)
 {
     h->biSize = sizeof(BITMAPINFOHEADER);

@@ -58,6 +58,7 @@ BOOL ReadDeviceName(char *buffer, DWORD size);
 void CloseDeviceHandle(HANDLE device);
 BOOL SendFormatParams(HANDLE device, const FormatParams *format);
 BOOL SendSourceParams(HANDLE device, const SourceParams *source);
+BOOL RestartVideo(HANDLE device);
 void BuildBitmapHeader(BITMAPINFOHEADER *header, DWORD formatCode);
 DWORD SetCaptureFormat(const BITMAPINFOHEADER *header, DWORD size);
 DWORD GetCaptureFormat(BITMAPINFOHEADER *buffer, DWORD size);

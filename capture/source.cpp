@@ -1,12 +1,158 @@
-// Source dialog. Not built yet: it only closes.
+// Source dialog: video standard, brightness, contrast, hue and saturation,
+// sent to the device live; and the control helpers the Format dialog shares.
+#include <initializer_list>
 #include "dialogs.h"
 
-INT_PTR CALLBACK SourceDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM)
+SourceParams WorkingSource;
+
+void FillChoiceCombo(HWND dialog, int control, const Choice *table, int rows)
 {
-    if (message == WM_INITDIALOG)
+    for (int row = 0; row < rows; row++)
+        SendDlgItemMessageA(dialog, control, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(table[row].label));
+}
+
+void SelectChoice(HWND dialog, int control, const Choice *table, int rows, DWORD code)
+{
+    int selected = 0;
+    for (int row = 0; row < rows; row++)
+        if (table[row].code == code) {
+            selected = row;
+            break;
+        }
+    SendDlgItemMessageA(dialog, control, CB_SETCURSEL, selected, 0);
+}
+
+DWORD GetSelectedChoice(HWND dialog, int control, const Choice *table)
+{
+    LRESULT row = SendDlgItemMessageA(dialog, control, CB_GETCURSEL, 0, 0);
+    return table[row > 0 ? row : 0].code; // nothing selected (CB_ERR) counts as the first row
+}
+
+short StepScrollValue(HWND bar, WPARAM wParam, int thumb, int value, int minimum, int maximum)
+{
+    short v = static_cast<short>(value);
+    switch (LOWORD(wParam)) {
+    case SB_LINELEFT: v = static_cast<short>(v - 1); break;
+    case SB_LINERIGHT: v = static_cast<short>(v + 1); break;
+    case SB_PAGELEFT: v = static_cast<short>(v + (minimum - maximum) / 8); break;
+    case SB_PAGERIGHT: v = static_cast<short>(v + (maximum - minimum) / 8); break;
+    case SB_THUMBTRACK: v = static_cast<short>(thumb); break;
+    }
+    if (v > maximum) v = static_cast<short>(maximum);
+    if (v < minimum) v = static_cast<short>(minimum);
+    SetScrollPos(bar, SB_CTL, v, TRUE);
+    return v;
+}
+
+// Writes value / 256 with 1 to 3 decimals, rounded half up, and its sign
+// ("+", "-", or a space for 0).
+void ShowScaledValue(HWND dialog, int control, LONG value, int decimals)
+{
+    char sign = value < 0 ? '-' : value > 0 ? '+' : ' ';
+    DWORD magnitude = value < 0 ? 0u - static_cast<DWORD>(value) : static_cast<DWORD>(value);
+    DWORD unit = decimals == 1 ? 100 : decimals == 2 ? 1000 : 10000;
+    DWORD rounded = magnitude * unit / 256 + 5;
+    char format[20], text[20];
+    wsprintfA(format, "%c%%d.%%0%dd", sign, decimals);
+    wsprintfA(text, format, rounded / unit, rounded % unit / 10);
+    SetDlgItemTextA(dialog, control, text);
+}
+
+void RefreshSourceDialog(HWND dialog, const SourceParams &s)
+{
+    SelectChoice(dialog, IDC_STANDARD, VideoStandardChoices, 5, s.standard);
+    for (int bar : {IDC_HUE, IDC_SATURATION, IDC_CONTRAST})
+        SetScrollRange(GetDlgItem(dialog, bar), SB_CTL, -128, 127, FALSE);
+    SetScrollRange(GetDlgItem(dialog, IDC_BRIGHTNESS), SB_CTL, 0, 255, FALSE);
+    SetScrollPos(GetDlgItem(dialog, IDC_HUE), SB_CTL, s.hue, TRUE);
+    SetScrollPos(GetDlgItem(dialog, IDC_SATURATION), SB_CTL, s.saturation, TRUE);
+    SetScrollPos(GetDlgItem(dialog, IDC_CONTRAST), SB_CTL, s.contrast, TRUE);
+    SetScrollPos(GetDlgItem(dialog, IDC_BRIGHTNESS), SB_CTL, s.brightness, TRUE);
+    ShowScaledValue(dialog, IDC_HUE_TEXT, s.hue * 360, 1);
+    ShowScaledValue(dialog, IDC_SATURATION_TEXT, s.saturation * 4, 2);
+    ShowScaledValue(dialog, IDC_CONTRAST_TEXT, s.contrast * 4, 2);
+    ShowScaledValue(dialog, IDC_BRIGHTNESS_TEXT, s.brightness, 3);
+}
+
+static CaptureSession &SessionOf(HWND dialog)
+{
+    return *reinterpret_cast<CaptureSession *>(GetWindowLongA(dialog, DWL_USER));
+}
+
+// One slider: its value stepped within its range, its text, then the device.
+static void Scroll(HWND dialog, HWND bar, WPARAM wParam)
+{
+    SourceParams &w = WorkingSource;
+    int thumb = static_cast<short>(HIWORD(wParam));
+    switch (GetWindowLongA(bar, GWL_ID)) {
+    case IDC_BRIGHTNESS:
+        w.brightness = static_cast<BYTE>(StepScrollValue(bar, wParam, thumb, w.brightness, 0, 255));
+        ShowScaledValue(dialog, IDC_BRIGHTNESS_TEXT, w.brightness, 3);
+        break;
+    case IDC_CONTRAST:
+        w.contrast = static_cast<signed char>(StepScrollValue(bar, wParam, thumb, w.contrast, -128, 127));
+        ShowScaledValue(dialog, IDC_CONTRAST_TEXT, w.contrast * 4, 2);
+        break;
+    case IDC_SATURATION:
+        w.saturation = static_cast<signed char>(StepScrollValue(bar, wParam, thumb, w.saturation, -128, 127));
+        ShowScaledValue(dialog, IDC_SATURATION_TEXT, w.saturation * 4, 2);
+        break;
+    case IDC_HUE:
+        w.hue = static_cast<signed char>(StepScrollValue(bar, wParam, thumb, w.hue, -128, 127));
+        ShowScaledValue(dialog, IDC_HUE_TEXT, w.hue * 360, 1);
+        break;
+    default:
+        return;
+    }
+    SendSourceParams(SessionOf(dialog).device, &w);
+}
+
+/***********************************************************************
+ *           SourceDialogProc
+ */
+INT_PTR CALLBACK SourceDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    switch (message) {
+    case WM_INITDIALOG: {
+        SetWindowLongA(dialog, DWL_USER, static_cast<LONG>(lParam));
+        CaptureSession &s = SessionOf(dialog);
+        WorkingSource = s.source;
+        FillChoiceCombo(dialog, IDC_STANDARD, VideoStandardChoices, 5);
+        RefreshSourceDialog(dialog, WorkingSource);
+        SendSourceParams(s.device, &WorkingSource);
         return TRUE;
-    if (message == WM_COMMAND && (LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL)) {
-        EndDialog(dialog, LOWORD(wParam));
+    }
+    case WM_COMMAND: {
+        CaptureSession &s = SessionOf(dialog);
+        switch (LOWORD(wParam)) {
+        case IDOK:
+            WorkingSource.standard = GetSelectedChoice(dialog, IDC_STANDARD, VideoStandardChoices);
+            SendSourceParams(s.device, &WorkingSource);
+            s.source = WorkingSource;
+            SaveSourceParams(WorkingSource);
+            EndDialog(dialog, IDOK);
+            break;
+        case IDCANCEL:
+            SendSourceParams(s.device, &s.source);
+            EndDialog(dialog, IDCANCEL);
+            break;
+        case IDC_ABOUT:
+            ShowAboutDialog(dialog);
+            break;
+        case IDC_DEFAULT:
+            SetDefaultSourceParams(WorkingSource);
+            RefreshSourceDialog(dialog, WorkingSource);
+            SendSourceParams(s.device, &WorkingSource);
+            break;
+        }
+        return TRUE;
+    }
+    case WM_HSCROLL:
+        Scroll(dialog, reinterpret_cast<HWND>(lParam), wParam);
+        return TRUE;
+    case WM_ENDSESSION:
+        if (wParam)
+            EndDialog(dialog, IDCANCEL);
         return TRUE;
     }
     return FALSE;

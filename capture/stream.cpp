@@ -110,9 +110,7 @@ static DWORD InitStream(CaptureSession &s, const VIDEO_STREAM_INIT_PARMS *parms,
     s.queuedCount.store(0);
     s.completedCount.store(0);
     s.streamInit = *parms;
-    DWORD returned;
-    return DeviceIoControl(s.device, IOCTL_RESTART_VIDEO, NULL, 0, NULL, 0, &returned, NULL)
-               ? DV_ERR_OK : DV_ERR_NONSPECIFIC;
+    return RestartVideo(s.device) ? DV_ERR_OK : DV_ERR_NONSPECIFIC;
 }
 
 static DWORD StartStream(CaptureSession &s)
