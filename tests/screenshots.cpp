@@ -49,7 +49,7 @@ int main(int argc, char **argv)
     DRIVERPROC driverProc = reinterpret_cast<DRIVERPROC>(reinterpret_cast<void *>(GetProcAddress(module, "DriverProc")));
     if (!driverProc)
         return 1;
-    HWND settings = NULL, about = NULL;
+    HWND settings = NULL, about = NULL, source = NULL, format = NULL;
     bool shot = true;
     int settle = 0;
     auto await = [](const char *caption, HWND *found) { return [=] { return (*found = FindDialog(caption)) != NULL; }; };
@@ -59,6 +59,14 @@ int main(int argc, char **argv)
                               [&] { shot &= Shoot(settings, "settings"); PostClick(settings, IDC_ABOUT); return true; },
                               await("Brightvane 7K42Q VideoIn About", &about), wait,
                               [&] { shot &= Shoot(about, "about"); SendClick(about, IDOK); return true; },
+                              [&] { PostClick(settings, IDC_SOURCE); return true; },
+                              await("Brightvane 7K42Q VideoIn Source", &source), wait,
+                              [&] { shot &= Shoot(source, "source"); SendClick(source, IDCANCEL); return true; },
+                              [&] { return !IsWindow(source); },
+                              [&] { PostClick(settings, IDC_FORMAT); return true; },
+                              await("Brightvane 7K42Q VideoIn Format", &format), wait,
+                              [&] { shot &= Shoot(format, "format"); SendClick(format, IDCANCEL); return true; },
+                              [&] { return !IsWindow(format); },
                               [&] { SendClick(settings, IDOK); return true; }});
     FreeLibrary(module);
     return finished && shot ? 0 : 1;
