@@ -39,6 +39,11 @@ DWORD ShowChannelDialog(DWORD channel, HWND parent, DWORD flags)
     return DV_ERR_OK;
 }
 
+CaptureSession &DialogSession(HWND dialog)
+{
+    return *reinterpret_cast<CaptureSession *>(GetWindowLongA(dialog, DWL_USER));
+}
+
 // Opens a channel for the time its dialog is shown, as an application would.
 static void ShowChannelFromSettings(HWND dialog, DWORD channel)
 {

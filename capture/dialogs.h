@@ -12,6 +12,9 @@ DWORD ShowChannelDialog(DWORD channel, HWND parent, DWORD flags);
 INT_PTR CALLBACK SettingsDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
 INT_PTR CALLBACK AboutDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
 
+// The session a channel dialog keeps in its window data (DWL_USER).
+CaptureSession &DialogSession(HWND dialog);
+
 // Source dialog and the helpers it shares with the Format dialog (source.cpp)
 void FillChoiceCombo(HWND dialog, int control, const Choice *table, int rows);
 void SelectChoice(HWND dialog, int control, const Choice *table, int rows, DWORD code);

@@ -59,15 +59,10 @@ void RefreshFormatDialog(HWND dialog, FormatParams &f)
     SetDlgItemInt(dialog, IDC_HEIGHT, f.height, FALSE);
 }
 
-static CaptureSession &SessionOf(HWND dialog)
-{
-    return *reinterpret_cast<CaptureSession *>(GetWindowLongA(dialog, DWL_USER));
-}
-
 // The working record to the device, then a restart of its video.
 static void Apply(HWND dialog)
 {
-    HANDLE device = SessionOf(dialog).device;
+    HANDLE device = DialogSession(dialog).device;
     SendFormatParams(device, &WorkingFormat);
     RestartVideo(device);
 }
@@ -77,7 +72,7 @@ static void Apply(HWND dialog)
 static void Accept(HWND dialog)
 {
     FormatParams &w = WorkingFormat;
-    CaptureSession &s = SessionOf(dialog);
+    CaptureSession &s = DialogSession(dialog);
     w.formatCode = GetSelectedChoice(dialog, IDC_COLOR_SPACE, FormatChoices);
     w.width = GetDlgItemInt(dialog, IDC_WIDTH, NULL, FALSE);
     w.height = GetDlgItemInt(dialog, IDC_HEIGHT, NULL, FALSE);
@@ -105,7 +100,7 @@ static void Command(HWND dialog, WORD id, WORD notification)
         Accept(dialog);
         break;
     case IDCANCEL:
-        SendFormatParams(SessionOf(dialog).device, &SessionOf(dialog).format);
+        SendFormatParams(DialogSession(dialog).device, &DialogSession(dialog).format);
         EndDialog(dialog, IDCANCEL);
         break;
     case IDC_ABOUT:
@@ -160,10 +155,10 @@ INT_PTR CALLBACK FormatDialogProc(HWND dialog, UINT message, WPARAM wParam, LPAR
     switch (message) {
     case WM_INITDIALOG:
         SetWindowLongA(dialog, DWL_USER, static_cast<LONG>(lParam));
-        WorkingFormat = SessionOf(dialog).format;
+        WorkingFormat = DialogSession(dialog).format;
         FillChoiceCombo(dialog, IDC_COLOR_SPACE, FormatChoices, 3);
         RefreshFormatDialog(dialog, WorkingFormat);
-        SendFormatParams(SessionOf(dialog).device, &WorkingFormat);
+        SendFormatParams(DialogSession(dialog).device, &WorkingFormat);
         return TRUE;
     case WM_COMMAND:
         Command(dialog, LOWORD(wParam), HIWORD(wParam));

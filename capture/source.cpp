@@ -74,11 +74,6 @@ void RefreshSourceDialog(HWND dialog, const SourceParams &s)
     ShowScaledValue(dialog, IDC_BRIGHTNESS_TEXT, s.brightness, 3);
 }
 
-static CaptureSession &SessionOf(HWND dialog)
-{
-    return *reinterpret_cast<CaptureSession *>(GetWindowLongA(dialog, DWL_USER));
-}
-
 // One slider: its value stepped within its range, its text, then the device.
 static void Scroll(HWND dialog, HWND bar, WPARAM wParam)
 {
@@ -104,7 +99,7 @@ static void Scroll(HWND dialog, HWND bar, WPARAM wParam)
     default:
         return;
     }
-    SendSourceParams(SessionOf(dialog).device, &w);
+    SendSourceParams(DialogSession(dialog).device, &w);
 }
 
 /***********************************************************************
@@ -115,7 +110,7 @@ INT_PTR CALLBACK SourceDialogProc(HWND dialog, UINT message, WPARAM wParam, LPAR
     switch (message) {
     case WM_INITDIALOG: {
         SetWindowLongA(dialog, DWL_USER, static_cast<LONG>(lParam));
-        CaptureSession &s = SessionOf(dialog);
+        CaptureSession &s = DialogSession(dialog);
         WorkingSource = s.source;
         FillChoiceCombo(dialog, IDC_STANDARD, VideoStandardChoices, 5);
         RefreshSourceDialog(dialog, WorkingSource);
@@ -123,7 +118,7 @@ INT_PTR CALLBACK SourceDialogProc(HWND dialog, UINT message, WPARAM wParam, LPAR
         return TRUE;
     }
     case WM_COMMAND: {
-        CaptureSession &s = SessionOf(dialog);
+        CaptureSession &s = DialogSession(dialog);
         switch (LOWORD(wParam)) {
         case IDOK:
             WorkingSource.standard = GetSelectedChoice(dialog, IDC_STANDARD, VideoStandardChoices);

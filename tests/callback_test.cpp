@@ -5,22 +5,8 @@
 
 namespace {
 
-const DWORD SmallFrame = 80 * 60 * 2;
-
-class Callbacks : public CaptureDriverTest {
+class Callbacks : public SmallFrameChannelTest {
 protected:
-    void SetUp() override
-    {
-        CaptureDriverTest::SetUp();
-        StoreSetting("Width", 80);
-        StoreSetting("Height", 60);
-        ASSERT_EQ(OpenChannelOfType(VIDEO_IN), 4);
-    }
-    void TearDown() override
-    {
-        EXPECT_EQ(Send(4, DRV_CLOSE), 1);
-        CaptureDriverTest::TearDown();
-    }
     // Runs a two-header stream and collects the posted callbacks from this
     // thread's queue until MM_DRVM_CLOSE.
     std::vector<MSG> Run(DWORD flags, DWORD_PTR callback)

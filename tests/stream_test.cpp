@@ -7,22 +7,8 @@
 
 namespace {
 
-const DWORD SmallFrame = 80 * 60 * 2; // RGB 15 at 80 x 60
-
-class Stream : public CaptureDriverTest {
+class Stream : public SmallFrameChannelTest {
 protected:
-    void SetUp() override
-    {
-        CaptureDriverTest::SetUp();
-        StoreSetting("Width", 80);
-        StoreSetting("Height", 60);
-        ASSERT_EQ(OpenChannelOfType(VIDEO_IN), 4);
-    }
-    void TearDown() override
-    {
-        EXPECT_EQ(Send(4, DRV_CLOSE), 1);
-        CaptureDriverTest::TearDown();
-    }
     static void SetFaults(uint32_t failReads, int32_t status, uint32_t refuse = 0, uint32_t freeRunning = 1)
     {
         BoardFaults faults = {0, freeRunning, failReads, status, refuse};

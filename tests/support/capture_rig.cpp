@@ -137,3 +137,17 @@ void CaptureDriverTest::FailDeviceOpens(DWORD error)
     createFile.reset(new ImportPatch(module, "kernel32.dll", "CreateFileA", (void *)FailCreateFile));
     ASSERT_NE(createFile->original, nullptr);
 }
+
+void SmallFrameChannelTest::SetUp()
+{
+    CaptureDriverTest::SetUp();
+    StoreSetting("Width", 80);
+    StoreSetting("Height", 60);
+    ASSERT_EQ(OpenChannelOfType(VIDEO_IN), 4);
+}
+
+void SmallFrameChannelTest::TearDown()
+{
+    EXPECT_EQ(Send(4, DRV_CLOSE), 1);
+    CaptureDriverTest::TearDown();
+}

@@ -53,4 +53,12 @@ private:
     std::unique_ptr<ImportPatch> messageBox, createFile;
 };
 
+// Channel 4 open on small frames (80 x 60, RGB 15), for stream tests.
+class SmallFrameChannelTest : public CaptureDriverTest {
+protected:
+    static constexpr DWORD SmallFrame = 80 * 60 * 2;
+    void SetUp() override;
+    void TearDown() override;
+};
+
 #endif
