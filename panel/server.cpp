@@ -1,27 +1,40 @@
-// qordexa: Display control panel page of the Brightvane 7K42Q (in-process COM server).
-#include <windows.h>
-#include <objbase.h>
+// qordexa: the Brightvane 7K42Q page of the Display control panel, an
+// in-process COM server that loads only on the board's adapter.
+#include "objects.h"
+#include "panel.h"
 
-// Module of every resource the page loads.
 HINSTANCE ModuleInstance;
+LONG ModuleObjectCount;
 
 /***********************************************************************
  *           DllMain
  */
 BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID)
 {
-    if (reason == DLL_PROCESS_ATTACH)
-        ModuleInstance = instance;
+    if (reason != DLL_PROCESS_ATTACH)
+        return TRUE;
+    if (!ProbeAdapter())
+        return FALSE; // not the board's adapter: the library refuses to load
+    ModuleInstance = instance;
+    OpenDriverKey();
     return TRUE;
 }
 
 /***********************************************************************
  *           DllGetClassObject
  */
-extern "C" HRESULT WINAPI DllGetClassObject(REFCLSID, REFIID, LPVOID *object)
+extern "C" HRESULT WINAPI DllGetClassObject(REFCLSID clsid, REFIID iid, LPVOID *object)
 {
     *object = NULL;
-    return CLASS_E_CLASSNOTAVAILABLE;
+    if (memcmp(&clsid, &CLSID_PanelExtension, sizeof(CLSID)) != 0)
+        return CLASS_E_CLASSNOTAVAILABLE;
+    if (memcmp(&iid, &IID_IClassFactory, sizeof(IID)) != 0 && memcmp(&iid, &IID_IUnknown, sizeof(IID)) != 0)
+        return E_NOINTERFACE;
+    PanelClassFactory *factory = NewPanelClassFactory(CreatePanelExtension, &ModuleObjectCount, NULL);
+    if (!factory)
+        return E_OUTOFMEMORY;
+    *object = factory;
+    return S_OK;
 }
 
 /***********************************************************************
@@ -29,5 +42,5 @@ extern "C" HRESULT WINAPI DllGetClassObject(REFCLSID, REFIID, LPVOID *object)
  */
 extern "C" HRESULT WINAPI DllCanUnloadNow(void)
 {
-    return S_OK;
+    return ModuleObjectCount == 0 ? S_OK : S_FALSE;
 }

@@ -1,5 +1,6 @@
 #!/usr/bin/env python3
-"""Draws the capture driver's bitmaps and link cursor into capture/res/.
+"""Draws the capture driver's bitmaps and link cursor into capture/res/, and
+the display page's picture (bitmap 159, 87 x 29, 256 colours) into panel/res/.
 
 Bitmaps: 100 banner 304 x 86 (16 colours), 101 and 102 pictures 32 x 32
 (16 colours), 103 web link 82 x 26 (256 colours). Cursor 103: 32 x 32
@@ -7,7 +8,8 @@ monochrome, hot spot (12, 6). Run it again after changing the artwork."""
 import os
 import struct
 
-OUT = os.path.join(os.path.dirname(__file__), '..', 'capture', 'res')
+ROOT = os.path.join(os.path.dirname(__file__), '..')
+OUT = os.path.join(ROOT, 'capture', 'res')
 
 # The 16 colours of the standard VGA palette.
 VGA = [(0, 0, 0), (128, 0, 0), (0, 128, 0), (128, 128, 0), (0, 0, 128), (128, 0, 128), (0, 128, 128),
@@ -109,6 +111,14 @@ def main():
     link.text(6, 9, 'WWW.ORVANTA', WHITE)
     link.rect(6, 18, 71, 19, YELLOW)
     link.bmp('weblink.bmp', 8, palette)
+
+    picture = Canvas(87, 29, 16)
+    for y in range(29):
+        picture.rect(0, y, 87, y + 1, 16 + y * 8)
+    picture.text(5, 11, '7K42Q', WHITE)
+    for i, colour in enumerate([RED, GREEN, BLUE]):
+        picture.rect(44 + i * 12, 8, 54 + i * 12, 22, colour)
+    picture.bmp(os.path.join('..', '..', 'panel', 'res', 'picture.bmp'), 8, palette)
 
     cursor()
 

@@ -9,31 +9,10 @@
 
 static std::string OutDir;
 
-// The window's pixels, as a bottom-up 32-bit DIB, into OUTDIR\name.png.
 static bool Shoot(HWND window, const char *name)
 {
-    RedrawWindow(window, NULL, NULL, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN | RDW_FRAME);
-    RECT r;
-    GetWindowRect(window, &r);
-    BITMAPINFOHEADER h = {};
-    h.biSize = sizeof h;
-    h.biWidth = r.right - r.left;
-    h.biHeight = r.bottom - r.top;
-    h.biPlanes = 1;
-    h.biBitCount = 32;
-    h.biCompression = BI_RGB;
-    void *bits;
-    HDC screen = GetDC(NULL), memory = CreateCompatibleDC(screen);
-    HBITMAP dib = CreateDIBSection(screen, reinterpret_cast<BITMAPINFO *>(&h), DIB_RGB_COLORS, &bits, NULL, 0);
-    HGDIOBJ old = SelectObject(memory, dib);
-    BitBlt(memory, 0, 0, h.biWidth, h.biHeight, screen, r.left, r.top, SRCCOPY);
-    GdiFlush();
     std::string path = OutDir + "\\" + name + ".png";
-    bool ok = SaveFramePng(path.c_str(), h, static_cast<BYTE *>(bits));
-    SelectObject(memory, old);
-    DeleteObject(dib);
-    DeleteDC(memory);
-    ReleaseDC(NULL, screen);
+    bool ok = SaveWindowPng(path.c_str(), window);
     if (ok) std::printf("screenshots: wrote %s\n", path.c_str());
     return ok;
 }

@@ -72,3 +72,29 @@ bool SaveFramePng(const char *path, const BITMAPINFOHEADER &h, const BYTE *frame
         std::fprintf(stderr, "cannot write %s (GDI+ status %d)\n", path, (int)status);
     return status == Gdiplus::Ok;
 }
+
+bool SaveWindowPng(const char *path, HWND window)
+{
+    RedrawWindow(window, NULL, NULL, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN | RDW_FRAME);
+    RECT r;
+    GetWindowRect(window, &r);
+    BITMAPINFOHEADER h = {};
+    h.biSize = sizeof h;
+    h.biWidth = r.right - r.left;
+    h.biHeight = r.bottom - r.top;
+    h.biPlanes = 1;
+    h.biBitCount = 32;
+    h.biCompression = BI_RGB;
+    void *bits;
+    HDC screen = GetDC(NULL), memory = CreateCompatibleDC(screen);
+    HBITMAP dib = CreateDIBSection(screen, reinterpret_cast<BITMAPINFO *>(&h), DIB_RGB_COLORS, &bits, NULL, 0);
+    HGDIOBJ old = SelectObject(memory, dib);
+    BitBlt(memory, 0, 0, h.biWidth, h.biHeight, screen, r.left, r.top, SRCCOPY);
+    GdiFlush();
+    bool ok = SaveFramePng(path, h, static_cast<BYTE *>(bits));
+    SelectObject(memory, old);
+    DeleteObject(dib);
+    DeleteDC(memory);
+    ReleaseDC(NULL, screen);
+    return ok;
+}

@@ -9,4 +9,7 @@
 // on failure.
 bool SaveFramePng(const char *path, const BITMAPINFOHEADER &header, const BYTE *frame);
 
+// A picture of a window as it is on the screen.
+bool SaveWindowPng(const char *path, HWND window);
+
 #endif

@@ -1,4 +1,4 @@
-// Interception of platform calls in a test process: calls that Wine cannot
+// Interception of platform calls in a process: calls that Wine cannot
 // honour, or that would block or end a test, are redirected to the test.
 #ifndef INTERCEPT_H
 #define INTERCEPT_H
