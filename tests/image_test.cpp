@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <algorithm>
 #include <cctype>
+#include "intercept.h"
 #include "pe_image.h"
 
 namespace {
@@ -93,16 +94,32 @@ TEST(ShippedImages, ReaderListsTheImportsOfAnImageFile)
     EXPECT_NE(std::find(dlls.begin(), dlls.end(), "msvcrt.dll"), dlls.end());
 }
 
+int WINAPI AnswerAdapterEscape(HDC, int escape, int, LPCSTR, int outSize, LPSTR out)
+{
+    if (escape != 0x1100 || outSize != 144)
+        return 0;
+    ZeroMemory(out, 144);
+    reinterpret_cast<DWORD *>(out)[0] = 0x3D3D; // one of the board's vendors
+    return 1;
+}
+
 TEST(ShippedImages, BothLoadAndResolveTheirExports)
 {
-    for (const char *dll : {"zentacap.dll", "qordexa.dll"}) {
-        HMODULE module = LoadLibraryA(dll);
-        ASSERT_NE(module, nullptr) << dll << " error " << GetLastError();
-        FreeLibrary(module);
-    }
     HMODULE capture = LoadLibraryA("zentacap.dll");
+    ASSERT_NE(capture, nullptr) << GetLastError();
     EXPECT_NE(GetProcAddress(capture, "DriverProc"), nullptr);
     FreeLibrary(capture);
+
+    EXPECT_EQ(LoadLibraryA("qordexa.dll"), nullptr) << "Wine's display driver is not the board's";
+    HMODULE panel;
+    {
+        ExportPatch escape(GetModuleHandleA("gdi32.dll"), "ExtEscape", (void *)AnswerAdapterEscape);
+        panel = LoadLibraryA("qordexa.dll");
+    }
+    ASSERT_NE(panel, nullptr) << GetLastError();
+    EXPECT_NE(GetProcAddress(panel, "DllGetClassObject"), nullptr);
+    EXPECT_NE(GetProcAddress(panel, "DllCanUnloadNow"), nullptr);
+    FreeLibrary(panel);
 }
 
 }
