@@ -18,11 +18,7 @@ static BYTE ZoomLimit(DWORD size, DWORD limit)
 // settings store clamps them.
 static void ClampFormat(FormatParams &f, BYTE *limitX, BYTE *limitY)
 {
-    if (f.width >= 640) f.width = 640;
-    if (f.width <= 80) f.width = 80;
-    f.width &= ~3u;
-    if (f.height >= 480) f.height = 480;
-    if (f.height <= 60) f.height = 60;
+    ClampFrameSize(f);
     *limitX = ZoomLimit(f.width, 640);
     *limitY = ZoomLimit(f.height, 480);
     if (f.scaleX > *limitX) f.scaleX = *limitX;

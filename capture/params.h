@@ -52,6 +52,8 @@ extern const Choice FormatChoices[3];
 extern const Choice VideoStandardChoices[5];
 
 void SetDefaultFormatParams(FormatParams &format);
+// Width 80..640 in multiples of 4, height 60..480, comparisons unsigned.
+void ClampFrameSize(FormatParams &format);
 void LoadFormatParams(FormatParams &format);
 void SaveFormatParams(const FormatParams &format);
 void SetDefaultSourceParams(SourceParams &source);

@@ -86,17 +86,22 @@ void LoadFormatParams(FormatParams &f)
     f.offsetY = ReadSettingDword("OffsetY", f.offsetY);
 
     // Clamps in this order, all unsigned: a negative stored value is a huge one.
-    if (f.width >= 640) f.width = 640;
-    if (f.width <= 80) f.width = 80;
-    f.width &= ~3u;
-    if (f.height >= 480) f.height = 480;
-    if (f.height <= 60) f.height = 60;
+    ClampFrameSize(f);
     if (f.scaleX >= 3) f.scaleX = 3;
     if (f.scaleY >= 3) f.scaleY = 3;
     if (f.mirrorX >= 1) f.mirrorX = 1;
     if (f.mirrorY >= 1) f.mirrorY = 1;
     if (f.offsetX >= 159) f.offsetX = 159;
     if (f.offsetY >= 119) f.offsetY = 119;
+}
+
+void ClampFrameSize(FormatParams &f)
+{
+    if (f.width >= 640) f.width = 640;
+    if (f.width <= 80) f.width = 80;
+    f.width &= ~3u;
+    if (f.height >= 480) f.height = 480;
+    if (f.height <= 60) f.height = 60;
 }
 
 void SaveFormatParams(const FormatParams &f)

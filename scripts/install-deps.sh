@@ -12,6 +12,7 @@ command -v xvfb-run >/dev/null || need+=(xvfb xauth)
 [ -f /usr/src/googletest/CMakeLists.txt ] || need+=(googletest)
 command -v ninja >/dev/null || need+=(ninja-build)
 command -v ffprobe >/dev/null || need+=(ffmpeg)
+command -v python3 >/dev/null || need+=(python3)
 [ ${#need[@]} -eq 0 ] && exit 0
 
 SUDO=""
