@@ -34,6 +34,8 @@ DWORD ShowChannelDialog(DWORD channel, HWND parent, DWORD flags)
     }
     if (flags & VIDEO_DLG_QUERY)
         return DV_ERR_OK;
+    if (!CurrentSession)
+        return DV_ERR_INVALHANDLE; // sent for an instance never opened
     DialogBoxParamA(ModuleInstance, MAKEINTRESOURCEA(dialog), parent, procedure,
                     reinterpret_cast<LPARAM>(CurrentSession));
     return DV_ERR_OK;

@@ -205,6 +205,7 @@ TEST_F(Dialogs, AnAbsentOrRefusingBoardGivesTheNotDetectedWarning)
 
 TEST_F(Dialogs, ChannelDialogQueriesAndResults)
 {
+    EXPECT_EQ(Send(4, DVM_DIALOG, 0, 0), DV_ERR_INVALHANDLE) << "no session: no dialog, no crash";
     ASSERT_EQ(OpenChannelOfType(VIDEO_EXTERNALIN), 1);
     ASSERT_EQ(OpenChannelOfType(VIDEO_IN), 4);
     EXPECT_EQ(Send(1, DVM_DIALOG, 0, VIDEO_DLG_QUERY), DV_ERR_OK);
