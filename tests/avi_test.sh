@@ -48,6 +48,12 @@ for format in rgb15:rgb555le rgb24:bgra yuv422:yuyv422; do
   fi
 done
 
+# Enter ends a recording early, and the file is still whole.
+(sleep 2; echo) | (cd "$bin" && wine capture.exe --format rgb15 --size 160x120 --seconds 60 \
+  "$(winepath -w "$work/stopped.avi")") >"$work/log" 2>&1
+frames=$(probe "$work/stopped.avi" nb_read_frames)
+check "stopped early, a readable file" yes "$([ -n "$frames" ] && [ "$frames" -gt 10 ] && [ "$frames" -lt 500 ] && echo yes || echo "no ($frames frames)")"
+
 # An NTSC-first video standard gives the stream its 29.97 frames a second.
 wine reg add "$settings" /v Source /t REG_DWORD /d 1 /f >/dev/null 2>&1
 capture rgb15 "$work/ntsc.avi"

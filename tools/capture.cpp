@@ -16,7 +16,7 @@ static const char Usage[] =
     "  --format rgb15|rgb24|yuv422  colour space (default: the driver's current one)\n"
     "  --size WxH                   frame size (default: the driver's current one)\n"
     "  --buffers N                  capture buffers (4)\n"
-    "  --seconds S | --frames N     how long to capture (3 seconds)\n"
+    "  --seconds S | --frames N     how long to capture (3 seconds); Ctrl+C or Enter stops sooner\n"
     "  --png FILE                   also save the first frame as a PNG\n"
     "  --driver FILE                the capture driver (zentacap.dll)\n";
 
@@ -72,6 +72,18 @@ static BOOL WINAPI OnConsoleControl(DWORD)
     Interrupted = true;
     SetEvent(Back.ready);
     return TRUE;
+}
+
+// Enter on the standard input ends a recording too (a line, not the end of
+// the input): under Wine a Ctrl+C signal may end the process before the
+// console handler runs.
+static DWORD WINAPI WatchInput(LPVOID)
+{
+    int c;
+    while ((c = std::getchar()) != EOF)
+        if (c == '\n')
+            return OnConsoleControl(CTRL_C_EVENT);
+    return 0;
 }
 
 static void CALLBACK OnStream(HDRVR, UINT message, DWORD_PTR, DWORD_PTR header, DWORD_PTR)
@@ -276,6 +288,7 @@ int main(int argc, char **argv)
     Back.ready = CreateEventA(NULL, FALSE, FALSE, NULL);
     Back.closed = CreateEventA(NULL, TRUE, FALSE, NULL);
     SetConsoleCtrlHandler(OnConsoleControl, TRUE);
+    CloseHandle(CreateThread(NULL, 0, WatchInput, NULL, 0, NULL));
 
     HDRVR driver = OpenCaptureChannel(o);
     if (!driver)
