@@ -29,6 +29,7 @@ capture() { # format, file
 }
 
 wine reg delete 'HKCU\Software\ORVANTA' /f >/dev/null 2>&1
+(cd "$bin" && wine boardctl.exe reset) # live pacing, whatever earlier tests left
 # The default window starts at scene x 144 at 1:4: pixel (10, 10) is scene
 # (184, 52), in the cyan bar; pixel (0, 10) in the yellow one.
 for format in rgb15:rgb555le rgb24:bgra yuv422:yuyv422; do

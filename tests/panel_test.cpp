@@ -313,7 +313,7 @@ TEST_F(Panel, CoCreateInstanceFindsTheRegisteredServer)
     HKEY key;
     char path[MAX_PATH];
     GetFullPathNameA("qordexa.dll", MAX_PATH, path, NULL);
-    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER,
+    ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE,
                               "Software\\Classes\\CLSID\\{7546D600-BBBE-11D0-9232-00609760A35B}\\InProcServer32",
                               0, NULL, 0, KEY_WRITE, NULL, &key, NULL), ERROR_SUCCESS);
     RegSetValueExA(key, NULL, 0, REG_SZ, reinterpret_cast<const BYTE *>(path), lstrlenA(path) + 1);
@@ -328,7 +328,8 @@ TEST_F(Panel, CoCreateInstanceFindsTheRegisteredServer)
     }
     EXPECT_EQ(hr, S_OK);
     if (extension) extension->Release();
-    RegDeleteTreeA(HKEY_CURRENT_USER, "Software\\Classes\\CLSID\\{7546D600-BBBE-11D0-9232-00609760A35B}");
+    RegDeleteTreeA(HKEY_LOCAL_MACHINE, "Software\\Classes\\CLSID\\{7546D600-BBBE-11D0-9232-00609760A35B}");
+    RegDeleteKeyA(HKEY_LOCAL_MACHINE, "Software\\Classes\\CLSID\\{7546D600-BBBE-11D0-9232-00609760A35B}");
 }
 
 TEST_F(Panel, InformationLinesShowClockTextureMemoryAndTheDriversVersion)
