@@ -117,8 +117,13 @@ static void PrintDriverError(HDRVR driver, const char *what, DWORD error)
 {
     char text[256] = "";
     VIDEO_GETERRORTEXT_PARMS parms = {error, text, sizeof text};
-    if (SendDriverMessage(driver, DVM_GETERRORTEXT, reinterpret_cast<LPARAM>(&parms), 0) != DV_ERR_OK)
-        std::snprintf(text, sizeof text, "Video for Windows error %lu", error);
+    if (SendDriverMessage(driver, DVM_GETERRORTEXT, reinterpret_cast<LPARAM>(&parms), 0) != DV_ERR_OK) {
+        const char *meaning = error == DV_ERR_BADFORMAT ? "the device cannot capture this format at its current zoom"
+                            : error == DV_ERR_SIZEFIELD ? "a record of the wrong size"
+                            : error == DV_ERR_NONSPECIFIC ? "the device refused the request"
+                            : "";
+        std::snprintf(text, sizeof text, "Video for Windows error %lu%s%s", error, *meaning ? ": " : "", meaning);
+    }
     std::fprintf(stderr, "capture: %s: %s\n", what, text);
 }
 
