@@ -1,15 +1,25 @@
 /*
- * The video device of the virtual board: the capture driver's protocol.
- * One handle at a time is served (the first opened while none was); the
- * requests and reads of any other handle are refused with a sharing
- * violation, as an exclusive open would have refused that handle.
+ * The video device of the virtual board: the capture driver's protocol,
+ * frame pacing and the journal. Which handle may use the device is decided
+ * in arbiter.c.
  */
 #include "sim.h"
 
 const WCHAR VideoDeviceName[] = L"\\Device\\" BOARD_DEVICE_NAME;
 static const WCHAR VideoLinkName[] = L"\\DosDevices\\" BOARD_DEVICE_NAME;
 
-static LONGLONG Now(void);
+/* The DDK's x86 macro reads the shared user data, which Wine's driver host
+ * refreshes only now and then; the export asks the clock itself. */
+#undef KeQuerySystemTime
+NTKERNELAPI VOID NTAPI KeQuerySystemTime(PLARGE_INTEGER time);
+
+/* Time in 100 ns units. */
+static LONGLONG Now(void)
+{
+    LARGE_INTEGER time;
+    KeQuerySystemTime(&time);
+    return time.QuadPart;
+}
 
 /* Power-on state: full-frame RGB 24, neutral decoder, PAL, live pacing. */
 void ResetVideo(void)
@@ -40,19 +50,6 @@ NTSTATUS SetVideoLink(int present)
     if (NT_SUCCESS(status))
         Board.linked = present;
     return status;
-}
-
-/* The DDK's x86 macro reads the shared user data, which Wine's driver host
- * refreshes only now and then; the export asks the clock itself. */
-#undef KeQuerySystemTime
-NTKERNELAPI VOID NTAPI KeQuerySystemTime(PLARGE_INTEGER time);
-
-/* Time in 100 ns units. */
-static LONGLONG Now(void)
-{
-    LARGE_INTEGER time;
-    KeQuerySystemTime(&time);
-    return time.QuadPart;
 }
 
 /* 29.97 frames/s where the first-named standard is NTSC, else 25. */
