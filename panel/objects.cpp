@@ -5,7 +5,7 @@
 
 const CLSID CLSID_PanelExtension = {0x7546D600, 0xBBBE, 0x11D0, {0x92, 0x32, 0x00, 0x60, 0x97, 0x60, 0xA3, 0x5B}};
 
-static bool SameId(REFIID a, REFIID b)
+bool SameId(REFIID a, REFIID b)
 {
     return memcmp(&a, &b, sizeof(IID)) == 0;
 }

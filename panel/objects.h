@@ -9,6 +9,9 @@
 // {7546D600-BBBE-11D0-9232-00609760A35B}
 extern const CLSID CLSID_PanelExtension;
 
+// Identifiers compare over their 16 bytes.
+bool SameId(REFIID a, REFIID b);
+
 typedef HRESULT (*CreateObjectFn)(IUnknown *outer, REFIID iid, void **object);
 
 struct PanelClassFactory {

@@ -26,9 +26,9 @@ BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID)
 extern "C" HRESULT WINAPI DllGetClassObject(REFCLSID clsid, REFIID iid, LPVOID *object)
 {
     *object = NULL;
-    if (memcmp(&clsid, &CLSID_PanelExtension, sizeof(CLSID)) != 0)
+    if (!SameId(clsid, CLSID_PanelExtension))
         return CLASS_E_CLASSNOTAVAILABLE;
-    if (memcmp(&iid, &IID_IClassFactory, sizeof(IID)) != 0 && memcmp(&iid, &IID_IUnknown, sizeof(IID)) != 0)
+    if (!SameId(iid, IID_IClassFactory) && !SameId(iid, IID_IUnknown))
         return E_NOINTERFACE;
     PanelClassFactory *factory = NewPanelClassFactory(CreatePanelExtension, &ModuleObjectCount, NULL);
     if (!factory)
