@@ -1,25 +1,15 @@
-// zentacap: Video for Windows installable capture driver of the Brightvane
-// 7K42Q. Driver entry, the installable-driver messages and the channel dispatch.
-#include "driver.h"
+// The driver's one export, DriverProc: the installable-driver messages and
+// the dispatch of every channel message.
 #include "dialogs.h"
 #include "install.h"
-#include "messages.h"
 #include "session.h"
-#include "stream.h"
+#include "settings_dialog.h"
+#include "warnings.h"
 
-HINSTANCE ModuleInstance;
+// Instance identifier of an open without open parameters.
+static const DWORD CONFIG_DRIVER_ID = 9999;
 
 static const FOURCC FourccVcap = 0x70616376; // 'vcap'
-
-/***********************************************************************
- *           DllMain
- */
-BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID)
-{
-    if (reason == DLL_PROCESS_ATTACH)
-        ModuleInstance = instance;
-    return TRUE;
-}
 
 static LRESULT Open(LPARAM lParam2)
 {
@@ -36,6 +26,106 @@ static LRESULT Configure(HWND parent)
     if (InstallState == -1)
         return DRVCNF_OK;
     return InstallState == 1 ? ShowAboutDialog(parent) : ShowSettingsDialog(parent);
+}
+
+static bool IsChannel(DWORD channel)
+{
+    return channel == VIDEO_EXTERNALIN || channel == VIDEO_IN;
+}
+
+static DWORD HandleFormat(DWORD channel, DWORD flags, VIDEOCONFIGPARMS *parms)
+{
+    if (channel != VIDEO_IN)
+        return DV_ERR_NOTSUPPORTED;
+    LPVOID data = parms->lpData1;
+    DWORD size = parms->dwSize1;
+    switch (flags) {
+    case VIDEO_CONFIGURE_QUERYSIZE:
+    case VIDEO_CONFIGURE_GET | VIDEO_CONFIGURE_QUERYSIZE:
+        *parms->lpdwReturn = sizeof(BITMAPINFOHEADER);
+        return DV_ERR_OK;
+    case VIDEO_CONFIGURE_SET:
+    case VIDEO_CONFIGURE_SET | VIDEO_CONFIGURE_CURRENT:
+        if (!CurrentSession)
+            return DV_ERR_INVALHANDLE; // sent for an instance never opened
+        return SetCaptureFormat(static_cast<const BITMAPINFOHEADER *>(data), size);
+    case VIDEO_CONFIGURE_GET:
+    case VIDEO_CONFIGURE_GET | VIDEO_CONFIGURE_CURRENT:
+        if (!CurrentSession)
+            return DV_ERR_INVALHANDLE;
+        return GetCaptureFormat(static_cast<BITMAPINFOHEADER *>(data), size);
+    case VIDEO_CONFIGURE_QUERY | VIDEO_CONFIGURE_SET:
+    case VIDEO_CONFIGURE_QUERY | VIDEO_CONFIGURE_GET:
+        return DV_ERR_OK;
+    }
+    return DV_ERR_NOTSUPPORTED;
+}
+
+static DWORD HandleRect(DWORD channel, BOOL sourceRect, RECT *rect, DWORD flags)
+{
+    if (!rect)
+        return DV_ERR_PARAM1;
+    if (!IsChannel(channel) || sourceRect)
+        return DV_ERR_NOTSUPPORTED;
+    if (flags != (VIDEO_CONFIGURE_GET | VIDEO_CONFIGURE_CURRENT) &&
+        flags != (VIDEO_CONFIGURE_GET | VIDEO_CONFIGURE_MAX))
+        return DV_ERR_NOTSUPPORTED;
+    SetRect(rect, 0, 0, FRAME_WIDTH_MAX, FRAME_HEIGHT_MAX);
+    return DV_ERR_OK;
+}
+
+static DWORD HandleChannelCaps(DWORD channel, CHANNEL_CAPS *caps, DWORD)
+{
+    caps->dwFlags = 0;
+    if (channel == VIDEO_EXTERNALIN)
+        caps->dwFlags = VCAPS_CAN_SCALE;
+    else if (channel != VIDEO_IN)
+        return DV_ERR_NOTSUPPORTED;
+    // The source is the whole frame; the destination steps by the smallest frame.
+    caps->dwSrcRectXMod = FRAME_WIDTH_MAX;
+    caps->dwSrcRectYMod = FRAME_HEIGHT_MAX;
+    caps->dwSrcRectWidthMod = FRAME_WIDTH_MAX;
+    caps->dwSrcRectHeightMod = FRAME_HEIGHT_MAX;
+    caps->dwDstRectXMod = FRAME_WIDTH_MIN;
+    caps->dwDstRectYMod = FRAME_HEIGHT_MIN;
+    caps->dwDstRectWidthMod = FRAME_WIDTH_MIN;
+    caps->dwDstRectHeightMod = FRAME_HEIGHT_MIN;
+    return DV_ERR_OK;
+}
+
+static DWORD DispatchChannelMessage(DWORD channel, UINT message, LPARAM lParam1, LPARAM lParam2)
+{
+    if (message >= DVM_STREAM_MSG_START && message <= DVM_STREAM_MSG_END) {
+        if (!IsChannel(channel))
+            return DV_ERR_NOTSUPPORTED;
+        if (!CurrentSession)
+            return DV_ERR_INVALHANDLE; // sent for an instance never opened
+        return HandleStreamMessage(CurrentSession->stream, CurrentSession->device, message, lParam1, lParam2);
+    }
+    switch (message) {
+    case DVM_FORMAT:
+        return HandleFormat(channel, static_cast<DWORD>(lParam1), reinterpret_cast<VIDEOCONFIGPARMS *>(lParam2));
+    case DVM_SRC_RECT:
+    case DVM_DST_RECT:
+        return HandleRect(channel, message == DVM_SRC_RECT, reinterpret_cast<RECT *>(lParam1),
+                          static_cast<DWORD>(lParam2));
+    case DVM_GETERRORTEXT:
+        return GetDriverErrorText(reinterpret_cast<VIDEO_GETERRORTEXT_PARMS *>(lParam1));
+    case DVM_DIALOG:
+        return IsChannel(channel) ? ShowChannelDialog(channel, reinterpret_cast<HWND>(lParam1),
+                                                      static_cast<DWORD>(lParam2))
+                                  : DV_ERR_NOTSUPPORTED;
+    case DVM_GET_CHANNEL_CAPS:
+        return HandleChannelCaps(channel, reinterpret_cast<CHANNEL_CAPS *>(lParam1), static_cast<DWORD>(lParam2));
+    case DVM_FRAME:
+        if (channel != VIDEO_IN)
+            return DV_ERR_NOTSUPPORTED;
+        if (!CurrentSession)
+            return DV_ERR_INVALHANDLE;
+        return CaptureSingleFrame(CurrentSession->device, reinterpret_cast<VIDEOHDR *>(lParam1),
+                                  static_cast<DWORD>(lParam2));
+    }
+    return DV_ERR_NOTSUPPORTED;
 }
 
 /***********************************************************************
@@ -71,93 +161,4 @@ extern "C" LRESULT WINAPI DriverProc(DWORD_PTR driverId, HDRVR driver, UINT mess
     if (driverId != 0 && driverId != CONFIG_DRIVER_ID)
         return DispatchChannelMessage(static_cast<DWORD>(driverId), message, lParam1, lParam2);
     return DefDriverProc(driverId, driver, message, lParam1, lParam2);
-}
-
-static bool IsChannel(DWORD channel)
-{
-    return channel == VIDEO_EXTERNALIN || channel == VIDEO_IN;
-}
-
-DWORD DispatchChannelMessage(DWORD channel, UINT message, LPARAM lParam1, LPARAM lParam2)
-{
-    if (message >= DVM_STREAM_MSG_START && message <= DVM_STREAM_MSG_END)
-        return HandleStreamMessage(channel, message, lParam1, lParam2);
-    switch (message) {
-    case DVM_FORMAT:
-        return HandleFormat(channel, static_cast<DWORD>(lParam1), reinterpret_cast<VIDEOCONFIGPARMS *>(lParam2));
-    case DVM_SRC_RECT:
-    case DVM_DST_RECT:
-        return HandleRect(channel, message == DVM_SRC_RECT, reinterpret_cast<RECT *>(lParam1),
-                          static_cast<DWORD>(lParam2));
-    case DVM_GETERRORTEXT:
-        return GetDriverErrorText(reinterpret_cast<VIDEO_GETERRORTEXT_PARMS *>(lParam1));
-    case DVM_DIALOG:
-        return IsChannel(channel) ? ShowChannelDialog(channel, reinterpret_cast<HWND>(lParam1),
-                                                      static_cast<DWORD>(lParam2))
-                                  : DV_ERR_NOTSUPPORTED;
-    case DVM_GET_CHANNEL_CAPS:
-        return HandleChannelCaps(channel, reinterpret_cast<CHANNEL_CAPS *>(lParam1), static_cast<DWORD>(lParam2));
-    case DVM_FRAME:
-        return CaptureSingleFrame(channel, reinterpret_cast<VIDEOHDR *>(lParam1), static_cast<DWORD>(lParam2));
-    }
-    return DV_ERR_NOTSUPPORTED;
-}
-
-DWORD HandleFormat(DWORD channel, DWORD flags, VIDEOCONFIGPARMS *parms)
-{
-    if (channel != VIDEO_IN)
-        return DV_ERR_NOTSUPPORTED;
-    LPVOID data = parms->lpData1;
-    DWORD size = parms->dwSize1;
-    switch (flags) {
-    case VIDEO_CONFIGURE_QUERYSIZE:
-    case VIDEO_CONFIGURE_GET | VIDEO_CONFIGURE_QUERYSIZE:
-        *parms->lpdwReturn = sizeof(BITMAPINFOHEADER);
-        return DV_ERR_OK;
-    case VIDEO_CONFIGURE_SET:
-    case VIDEO_CONFIGURE_SET | VIDEO_CONFIGURE_CURRENT:
-        if (!CurrentSession)
-            return DV_ERR_INVALHANDLE; // sent for an instance never opened
-        return SetCaptureFormat(static_cast<const BITMAPINFOHEADER *>(data), size);
-    case VIDEO_CONFIGURE_GET:
-    case VIDEO_CONFIGURE_GET | VIDEO_CONFIGURE_CURRENT:
-        if (!CurrentSession)
-            return DV_ERR_INVALHANDLE;
-        return GetCaptureFormat(static_cast<BITMAPINFOHEADER *>(data), size);
-    case VIDEO_CONFIGURE_QUERY | VIDEO_CONFIGURE_SET:
-    case VIDEO_CONFIGURE_QUERY | VIDEO_CONFIGURE_GET:
-        return DV_ERR_OK;
-    }
-    return DV_ERR_NOTSUPPORTED;
-}
-
-DWORD HandleRect(DWORD channel, BOOL sourceRect, RECT *rect, DWORD flags)
-{
-    if (!rect)
-        return DV_ERR_PARAM1;
-    if (!IsChannel(channel) || sourceRect)
-        return DV_ERR_NOTSUPPORTED;
-    if (flags != (VIDEO_CONFIGURE_GET | VIDEO_CONFIGURE_CURRENT) &&
-        flags != (VIDEO_CONFIGURE_GET | VIDEO_CONFIGURE_MAX))
-        return DV_ERR_NOTSUPPORTED;
-    SetRect(rect, 0, 0, 640, 480);
-    return DV_ERR_OK;
-}
-
-DWORD HandleChannelCaps(DWORD channel, CHANNEL_CAPS *caps, DWORD)
-{
-    caps->dwFlags = 0;
-    if (channel == VIDEO_EXTERNALIN)
-        caps->dwFlags = VCAPS_CAN_SCALE;
-    else if (channel != VIDEO_IN)
-        return DV_ERR_NOTSUPPORTED;
-    caps->dwSrcRectXMod = 640;
-    caps->dwSrcRectYMod = 480;
-    caps->dwSrcRectWidthMod = 640;
-    caps->dwSrcRectHeightMod = 480;
-    caps->dwDstRectXMod = 80;
-    caps->dwDstRectYMod = 60;
-    caps->dwDstRectWidthMod = 80;
-    caps->dwDstRectHeightMod = 60;
-    return DV_ERR_OK;
 }

@@ -2,11 +2,12 @@
 // deletes its kernel service "zentacap" through the service control manager.
 // Nothing is shown; every failure is the message's result.
 #include "install.h"
-#include "session.h"
+#include "device_protocol.h"
 #include <mmsystem.h>
 
 LONG InstallState;
-SC_HANDLE ServiceManager;
+// The service control manager, kept open from the first use.
+static SC_HANDLE ServiceManager;
 
 static const char ServiceKeyPath[] = "SYSTEM\\CurrentControlSet\\Services\\";
 
@@ -45,7 +46,7 @@ static SC_HANDLE CreateKernelService()
     return service;
 }
 
-BOOL EnsureKernelService(BOOL allowCreate)
+static BOOL EnsureKernelService(BOOL allowCreate)
 {
     if (!ServiceManager && !(ServiceManager = OpenSCManagerA(NULL, NULL, SC_MANAGER_ALL_ACCESS)))
         return FALSE;
@@ -65,7 +66,7 @@ BOOL EnsureKernelService(BOOL allowCreate)
     return TRUE;
 }
 
-BOOL IsKernelServiceRunning()
+static BOOL IsKernelServiceRunning()
 {
     SC_HANDLE service = OpenKernelService();
     if (!service)
@@ -83,7 +84,7 @@ static BOOL SetStartType(SC_HANDLE service, DWORD startType)
                                 NULL, NULL, NULL, NULL);
 }
 
-BOOL StopKernelService()
+static BOOL StopKernelService()
 {
     SC_HANDLE service = OpenKernelService();
     if (!service)
@@ -97,7 +98,7 @@ BOOL StopKernelService()
     return result;
 }
 
-BOOL StartKernelService()
+static BOOL StartKernelService()
 {
     SC_HANDLE service = OpenKernelService();
     if (!service)
@@ -107,7 +108,7 @@ BOOL StartKernelService()
     return result;
 }
 
-HKEY OpenKernelServiceKey()
+static HKEY OpenKernelServiceKey()
 {
     char path[MAX_PATH];
     lstrcpyA(path, ServiceKeyPath);
@@ -116,7 +117,7 @@ HKEY OpenKernelServiceKey()
     return RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, KEY_ALL_ACCESS, &key) == ERROR_SUCCESS ? key : NULL;
 }
 
-BOOL RemoveKernelService()
+static BOOL RemoveKernelService()
 {
     if (HKEY key = OpenKernelServiceKey()) {
         RegDeleteKeyA(key, "Parameters");

@@ -7,16 +7,6 @@
 // Outcome of the last DRV_INSTALL: 0 none, -1 begun or failed, 1 succeeded.
 extern LONG InstallState;
 
-// Handle to the service control manager, kept open from the first use.
-extern SC_HANDLE ServiceManager;
-
-BOOL EnsureKernelService(BOOL allowCreate);
-BOOL IsKernelServiceRunning();
-BOOL StopKernelService();
-BOOL StartKernelService();
-BOOL RemoveKernelService();
-HKEY OpenKernelServiceKey();
-
 LRESULT InstallDriver();
 LRESULT RemoveDriver();
 

@@ -1,13 +1,36 @@
 // The capture session: created by the first channel open, shared by
-// reference count, released by the last close; and the kernel device protocol.
+// reference count, released by the last close; and the capture format.
 #include "session.h"
-#include "messages.h"
-#include "stream.h"
+#include "warnings.h"
 
 static CaptureSession Session;
 CaptureSession *CurrentSession;
 
 static const DWORD FourccYuy2 = 0x32595559;
+
+static void InitSession(CaptureSession &s)
+{
+    SetDefaultSourceParams(s.source);
+    LoadSourceParams(s.source);
+    SendSourceParams(s.device, &s.source);
+    SetDefaultFormatParams(s.format);
+    LoadFormatParams(s.format);
+    SendFormatParams(s.device, &s.format);
+    s.header.biWidth = static_cast<LONG>(s.format.width);
+    s.header.biHeight = static_cast<LONG>(s.format.height);
+    BuildBitmapHeader(&s.header, s.format.formatCode);
+}
+
+static void ReleaseSession()
+{
+    if (--CurrentSession->refCount <= 0) {
+        // A running capture thread ends before the device closes; when the
+        // release comes from its own callback, the thread closes it as it ends.
+        if (EndCaptureThread(CurrentSession->stream))
+            CloseDeviceHandle(CurrentSession->device);
+        CurrentSession = NULL;
+    }
+}
 
 DWORD OpenChannel(VIDEO_OPEN_PARMS *open)
 {
@@ -58,88 +81,6 @@ DWORD CloseChannel(DWORD channel)
         return 0;
     ReleaseSession();
     return 1;
-}
-
-void ReleaseSession()
-{
-    if (--CurrentSession->refCount <= 0) {
-        // A running capture thread ends before the device closes; when the
-        // release comes from its own callback, the thread closes it as it ends.
-        if (EndCaptureThread(*CurrentSession))
-            CloseDeviceHandle(CurrentSession->device);
-        CurrentSession = NULL;
-    }
-}
-
-void InitSession(CaptureSession &s)
-{
-    SetDefaultSourceParams(s.source);
-    LoadSourceParams(s.source);
-    SendSourceParams(s.device, &s.source);
-    SetDefaultFormatParams(s.format);
-    LoadFormatParams(s.format);
-    SendFormatParams(s.device, &s.format);
-    s.header.biWidth = static_cast<LONG>(s.format.width);
-    s.header.biHeight = static_cast<LONG>(s.format.height);
-    BuildBitmapHeader(&s.header, s.format.formatCode);
-}
-
-HANDLE OpenCaptureDevice()
-{
-    char name[22], path[4 + sizeof name] = "\\\\.\\";
-    if (!ReadDeviceName(name, sizeof name)) {
-        // Not registered: no device call, and no stale refusal code either.
-        SetLastError(ERROR_FILE_NOT_FOUND);
-        return INVALID_HANDLE_VALUE;
-    }
-    lstrcatA(path, name);
-    return CreateFileA(path, GENERIC_READ, 0, NULL, OPEN_EXISTING, 0, NULL);
-}
-
-BOOL ReadDeviceName(char *buffer, DWORD size)
-{
-    static const char ParametersKey[] =
-        "SYSTEM\\CurrentControlSet\\Services\\" KERNEL_SERVICE_NAME "\\" "Parameters";
-    HKEY key;
-    DWORD type = 0, length = size;
-    ZeroMemory(buffer, size);
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, ParametersKey, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
-        return FALSE;
-    LONG error = RegQueryValueExA(key, "DeviceName", NULL, &type, reinterpret_cast<BYTE *>(buffer), &length);
-    RegCloseKey(key);
-    // A value that fills the buffer without its terminator does not fit either.
-    if (error != ERROR_SUCCESS || type != REG_SZ || buffer[size - 1] != '\0') {
-        ZeroMemory(buffer, size);
-        return FALSE;
-    }
-    return TRUE;
-}
-
-void CloseDeviceHandle(HANDLE device)
-{
-    if (device != INVALID_HANDLE_VALUE)
-        CloseHandle(device);
-}
-
-static BOOL SendRequest(HANDLE device, DWORD code, const void *input, DWORD length)
-{
-    DWORD returned;
-    return DeviceIoControl(device, code, const_cast<void *>(input), length, NULL, 0, &returned, NULL);
-}
-
-BOOL SendFormatParams(HANDLE device, const FormatParams *format)
-{
-    return SendRequest(device, IOCTL_SET_FORMAT, format, format->size);
-}
-
-BOOL SendSourceParams(HANDLE device, const SourceParams *source)
-{
-    return SendRequest(device, IOCTL_SET_SOURCE, source, source->size);
-}
-
-BOOL RestartVideo(HANDLE device)
-{
-    return SendRequest(device, IOCTL_RESTART_VIDEO, NULL, 0);
 }
 
 void BuildBitmapHeader(BITMAPINFOHEADER *h, DWORD formatCode)

@@ -1,5 +1,5 @@
 // Capture parameters: defaults, the per-user store and its validation.
-#include "params.h"
+#include "settings.h"
 
 // Per-user store; one REG_DWORD per field, the key opened for every value.
 static const char SettingsKey[] = "Software\\ORVANTA\\Multimedia\\Brightvane 7K42Q VideoIn";
@@ -18,7 +18,7 @@ const Choice VideoStandardChoices[5] = {
     {5, "SECAM / PAL"},
 };
 
-DWORD ReadSettingDword(const char *name, DWORD fallback)
+static DWORD ReadSettingDword(const char *name, DWORD fallback)
 {
     HKEY key;
     DWORD data = 0, type = 0, size = sizeof data;
@@ -30,7 +30,7 @@ DWORD ReadSettingDword(const char *name, DWORD fallback)
     return error == ERROR_SUCCESS && type == REG_DWORD && size == sizeof data ? data : fallback;
 }
 
-BOOL WriteSettingDword(const char *name, DWORD value)
+static BOOL WriteSettingDword(const char *name, DWORD value)
 {
     HKEY key;
     if (RegCreateKeyExA(HKEY_CURRENT_USER, SettingsKey, 0, NULL, REG_OPTION_NON_VOLATILE, KEY_WRITE,
@@ -91,17 +91,17 @@ void LoadFormatParams(FormatParams &f)
     if (f.scaleY >= 3) f.scaleY = 3;
     if (f.mirrorX >= 1) f.mirrorX = 1;
     if (f.mirrorY >= 1) f.mirrorY = 1;
-    if (f.offsetX >= 159) f.offsetX = 159;
-    if (f.offsetY >= 119) f.offsetY = 119;
+    if (f.offsetX >= OFFSET_X_MAX) f.offsetX = OFFSET_X_MAX;
+    if (f.offsetY >= OFFSET_Y_MAX) f.offsetY = OFFSET_Y_MAX;
 }
 
 void ClampFrameSize(FormatParams &f)
 {
-    if (f.width >= 640) f.width = 640;
-    if (f.width <= 80) f.width = 80;
+    if (f.width >= FRAME_WIDTH_MAX) f.width = FRAME_WIDTH_MAX;
+    if (f.width <= FRAME_WIDTH_MIN) f.width = FRAME_WIDTH_MIN;
     f.width &= ~3u;
-    if (f.height >= 480) f.height = 480;
-    if (f.height <= 60) f.height = 60;
+    if (f.height >= FRAME_HEIGHT_MAX) f.height = FRAME_HEIGHT_MAX;
+    if (f.height <= FRAME_HEIGHT_MIN) f.height = FRAME_HEIGHT_MIN;
 }
 
 void SaveFormatParams(const FormatParams &f)

@@ -9,7 +9,7 @@
 // frame path uses none: the thread polls the stop flag that DVM_STREAM_STOP
 // sets beside signalling the event, and adds signal only a waiting thread.
 #include "stream.h"
-#include "messages.h"
+#include "warnings.h"
 
 extern "C" BOOL WINAPI DriverCallback(DWORD_PTR callback, DWORD flags, HDRVR device, DWORD message,
                                       DWORD_PTR instance, DWORD_PTR param1, DWORD_PTR param2);
@@ -23,17 +23,35 @@ static std::atomic_flag AddLock = ATOMIC_FLAG_INIT;
 // A header must reach at least up to dwFlags, the last field the engine writes.
 static const DWORD HeaderSizeUsed = offsetof(VIDEOHDR, dwFlags) + sizeof(DWORD);
 
-static bool OnCaptureThread(const CaptureSession &s)
+// One frame into the header's buffer; a read that fails for want of memory
+// gives a zero-filled frame and warns once.
+static BOOL ReadFrame(HANDLE device, VIDEOHDR *header)
+{
+    if (ReadFile(device, header->lpData, header->dwBufferLength, &header->dwBytesUsed, NULL)) {
+        FrameMemoryWarningShown.store(0);
+    } else if (GetLastError() == ERROR_NOT_ENOUGH_MEMORY) {
+        // Once per run of such failures; the frame becomes a zero-filled one.
+        if (FrameMemoryWarningShown.exchange(1) == 0)
+            ShowDriverWarning(IDS_NO_STORAGE);
+        ZeroMemory(header->lpData, header->dwBufferLength);
+    } else {
+        return FALSE;
+    }
+    header->dwFlags |= VHDR_DONE;
+    return TRUE;
+}
+
+static bool OnCaptureThread(const CaptureStream &s)
 {
     return s.captureThread && GetCurrentThreadId() == s.captureThreadId;
 }
 
-static bool CaptureThreadRunning(const CaptureSession &s)
+static bool CaptureThreadRunning(const CaptureStream &s)
 {
     return s.captureThread && WaitForSingleObject(s.captureThread, 0) != WAIT_OBJECT_0;
 }
 
-static void RequestStop(CaptureSession &s)
+static void RequestStop(CaptureStream &s)
 {
     s.stopRequested.store(1);
     if (HANDLE stop = s.stopEvent.load())
@@ -44,7 +62,7 @@ static void RequestStop(CaptureSession &s)
 
 // Waits for the capture thread to end, still answering messages sent to this
 // thread so that a callback that sends one cannot deadlock the two.
-static void JoinCaptureThread(CaptureSession &s)
+static void JoinCaptureThread(CaptureStream &s)
 {
     while (MsgWaitForMultipleObjects(1, &s.captureThread, FALSE, INFINITE, QS_SENDMESSAGE) == WAIT_OBJECT_0 + 1) {
         MSG msg;
@@ -54,7 +72,7 @@ static void JoinCaptureThread(CaptureSession &s)
     s.captureThread = NULL;
 }
 
-BOOL EndCaptureThread(CaptureSession &s)
+BOOL EndCaptureThread(CaptureStream &s)
 {
     if (OnCaptureThread(s)) {
         RequestStop(s);
@@ -70,7 +88,56 @@ BOOL EndCaptureThread(CaptureSession &s)
     return TRUE;
 }
 
-static DWORD AddBuffer(CaptureSession &s, VIDEOHDR *header, DWORD size)
+// Waits, without using the processor, until header number n has been added;
+// false when the stream is to stop instead.
+static bool WaitForHeader(CaptureStream &s, LONG n, HANDLE stop)
+{
+    HANDLE events[2] = {stop, s.wakeEvent.load()};
+    while (s.queuedCount.load() <= n) {
+        if (s.stopRequested.load())
+            return false;
+        // Announce the wait, then look again: an add either sees the
+        // announcement and signals, or is seen here.
+        s.threadWaiting.store(1);
+        DWORD woke = s.queuedCount.load() > n ? WAIT_OBJECT_0 + 1 : WaitForMultipleObjects(2, events, FALSE, INFINITE);
+        s.threadWaiting.store(0);
+        if (woke != WAIT_OBJECT_0 + 1)
+            return false; // the stop event, or a wait that failed
+    }
+    return true;
+}
+
+static DWORD WINAPI CaptureThreadProc(LPVOID param)
+{
+    CaptureStream &s = *static_cast<CaptureStream *>(param);
+    const DWORD_PTR callback = s.streamInit.dwCallback, instance = s.streamInit.dwCallbackInst;
+    const DWORD type = HIWORD(s.streamInit.dwFlags);
+    const HDRVR video = reinterpret_cast<HDRVR>(s.streamInit.hVideo);
+    const HANDLE device = s.threadDevice;
+
+    DriverCallback(callback, type, video, MM_DRVM_OPEN, instance, 0, 0);
+    HANDLE stop = CreateEventA(NULL, FALSE, FALSE, NULL);
+    s.stopEvent.store(stop);
+    for (LONG n = s.completedCount.load(); WaitForHeader(s, n, stop); n++) {
+        VIDEOHDR *header = s.ring[n % STREAM_RING_SLOTS];
+        BOOL read = ReadFrame(device, header);
+        s.completedCount.store(n + 1, std::memory_order_release); // the slot is free again
+        if (read)
+            DriverCallback(callback, type, video, MM_DRVM_DATA, instance, reinterpret_cast<DWORD_PTR>(header), 0);
+        if (s.stopRequested.load())
+            break;
+    }
+    CloseHandle(stop); // the field keeps the old value until DVM_STREAM_INIT
+    DriverCallback(callback, type, video, MM_DRVM_CLOSE, instance, 0, 0);
+    if (s.threadClosesDevice) {
+        CloseDeviceHandle(device);
+        if (HANDLE wake = s.wakeEvent.exchange(NULL))
+            CloseHandle(wake);
+    }
+    return 0;
+}
+
+static DWORD AddBuffer(CaptureStream &s, VIDEOHDR *header, DWORD size)
 {
     if (!header || !header->lpData)
         return DV_ERR_PARAM1;
@@ -93,7 +160,7 @@ static DWORD AddBuffer(CaptureSession &s, VIDEOHDR *header, DWORD size)
     return result;
 }
 
-static DWORD InitStream(CaptureSession &s, const VIDEO_STREAM_INIT_PARMS *parms, DWORD size)
+static DWORD InitStream(CaptureStream &s, HANDLE device, const VIDEO_STREAM_INIT_PARMS *parms, DWORD size)
 {
     if (!parms)
         return DV_ERR_PARAM1;
@@ -110,14 +177,14 @@ static DWORD InitStream(CaptureSession &s, const VIDEO_STREAM_INIT_PARMS *parms,
     s.queuedCount.store(0);
     s.completedCount.store(0);
     s.streamInit = *parms;
-    return RestartVideo(s.device) ? DV_ERR_OK : DV_ERR_NONSPECIFIC;
+    return RestartVideo(device) ? DV_ERR_OK : DV_ERR_NONSPECIFIC;
 }
 
-static DWORD StartStream(CaptureSession &s)
+static DWORD StartStream(CaptureStream &s, HANDLE device)
 {
     if (CaptureThreadRunning(s)) {
         if (!s.stopRequested.load() || OnCaptureThread(s))
-            return DV_ERR_OK; // already streaming: one thread per session
+            return DV_ERR_OK; // already streaming: one capture thread at a time
     }
     if (s.captureThread)
         JoinCaptureThread(s); // a stopping thread ends before the next starts
@@ -125,26 +192,23 @@ static DWORD StartStream(CaptureSession &s)
         s.wakeEvent.store(CreateEventA(NULL, FALSE, FALSE, NULL));
     s.stopRequested.store(0);
     s.threadClosesDevice = FALSE;
+    s.threadDevice = device;
     s.captureThread = CreateThread(NULL, 0, CaptureThreadProc, &s, 0, &s.captureThreadId);
     return DV_ERR_OK;
 }
 
-DWORD HandleStreamMessage(DWORD channel, UINT message, LPARAM lParam1, LPARAM lParam2)
+DWORD HandleStreamMessage(CaptureStream &s, HANDLE device, UINT message, LPARAM lParam1, LPARAM lParam2)
 {
-    if (channel != VIDEO_EXTERNALIN && channel != VIDEO_IN)
-        return DV_ERR_NOTSUPPORTED;
-    if (!CurrentSession)
-        return DV_ERR_INVALHANDLE; // sent for an instance never opened
-    CaptureSession &s = *CurrentSession;
     switch (message) {
     case DVM_STREAM_ADDBUFFER:
         return AddBuffer(s, reinterpret_cast<VIDEOHDR *>(lParam1), static_cast<DWORD>(lParam2));
     case DVM_STREAM_FINI:
         return DV_ERR_OK;
     case DVM_STREAM_INIT:
-        return InitStream(s, reinterpret_cast<const VIDEO_STREAM_INIT_PARMS *>(lParam1), static_cast<DWORD>(lParam2));
+        return InitStream(s, device, reinterpret_cast<const VIDEO_STREAM_INIT_PARMS *>(lParam1),
+                          static_cast<DWORD>(lParam2));
     case DVM_STREAM_START:
-        return StartStream(s);
+        return StartStream(s, device);
     case DVM_STREAM_STOP:
         RequestStop(s);
         return DV_ERR_OK;
@@ -152,80 +216,11 @@ DWORD HandleStreamMessage(DWORD channel, UINT message, LPARAM lParam1, LPARAM lP
     return DV_ERR_NOTSUPPORTED;
 }
 
-DWORD CaptureSingleFrame(DWORD channel, VIDEOHDR *header, DWORD size)
+DWORD CaptureSingleFrame(HANDLE device, VIDEOHDR *header, DWORD size)
 {
-    if (channel != VIDEO_IN)
-        return DV_ERR_NOTSUPPORTED;
-    if (!CurrentSession)
-        return DV_ERR_INVALHANDLE;
     if (!header || !header->lpData)
         return DV_ERR_PARAM1;
     if (size < HeaderSizeUsed)
         return DV_ERR_PARAM2;
-    return ReadFrame(CurrentSession->device, header) ? DV_ERR_OK : DV_ERR_NONSPECIFIC;
-}
-
-BOOL ReadFrame(HANDLE device, VIDEOHDR *header)
-{
-    if (ReadFile(device, header->lpData, header->dwBufferLength, &header->dwBytesUsed, NULL)) {
-        FrameMemoryWarningShown.store(0);
-    } else if (GetLastError() == ERROR_NOT_ENOUGH_MEMORY) {
-        // Once per run of such failures; the frame becomes a zero-filled one.
-        if (FrameMemoryWarningShown.exchange(1) == 0)
-            ShowDriverWarning(IDS_NO_STORAGE);
-        ZeroMemory(header->lpData, header->dwBufferLength);
-    } else {
-        return FALSE;
-    }
-    header->dwFlags |= VHDR_DONE;
-    return TRUE;
-}
-
-// Waits, without using the processor, until header number n has been added;
-// false when the stream is to stop instead.
-static bool WaitForHeader(CaptureSession &s, LONG n, HANDLE stop)
-{
-    HANDLE events[2] = {stop, s.wakeEvent.load()};
-    while (s.queuedCount.load() <= n) {
-        if (s.stopRequested.load())
-            return false;
-        // Announce the wait, then look again: an add either sees the
-        // announcement and signals, or is seen here.
-        s.threadWaiting.store(1);
-        DWORD woke = s.queuedCount.load() > n ? WAIT_OBJECT_0 + 1 : WaitForMultipleObjects(2, events, FALSE, INFINITE);
-        s.threadWaiting.store(0);
-        if (woke != WAIT_OBJECT_0 + 1)
-            return false; // the stop event, or a wait that failed
-    }
-    return true;
-}
-
-DWORD WINAPI CaptureThreadProc(LPVOID param)
-{
-    CaptureSession &s = *static_cast<CaptureSession *>(param);
-    const DWORD_PTR callback = s.streamInit.dwCallback, instance = s.streamInit.dwCallbackInst;
-    const DWORD type = HIWORD(s.streamInit.dwFlags);
-    const HDRVR video = reinterpret_cast<HDRVR>(s.streamInit.hVideo);
-    const HANDLE device = s.device;
-
-    DriverCallback(callback, type, video, MM_DRVM_OPEN, instance, 0, 0);
-    HANDLE stop = CreateEventA(NULL, FALSE, FALSE, NULL);
-    s.stopEvent.store(stop);
-    for (LONG n = s.completedCount.load(); WaitForHeader(s, n, stop); n++) {
-        VIDEOHDR *header = s.ring[n % STREAM_RING_SLOTS];
-        BOOL read = ReadFrame(device, header);
-        s.completedCount.store(n + 1, std::memory_order_release); // the slot is free again
-        if (read)
-            DriverCallback(callback, type, video, MM_DRVM_DATA, instance, reinterpret_cast<DWORD_PTR>(header), 0);
-        if (s.stopRequested.load())
-            break;
-    }
-    CloseHandle(stop); // the field keeps the old value until DVM_STREAM_INIT
-    DriverCallback(callback, type, video, MM_DRVM_CLOSE, instance, 0, 0);
-    if (s.threadClosesDevice) {
-        CloseDeviceHandle(device);
-        if (HANDLE wake = s.wakeEvent.exchange(NULL))
-            CloseHandle(wake);
-    }
-    return 0;
+    return ReadFrame(device, header) ? DV_ERR_OK : DV_ERR_NONSPECIFIC;
 }

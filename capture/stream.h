@@ -2,15 +2,40 @@
 #ifndef STREAM_H
 #define STREAM_H
 
-#include "session.h"
+#include <atomic>
+#include "vfwdrv.h"
+#include "device.h"
 
-DWORD HandleStreamMessage(DWORD channel, UINT message, LPARAM lParam1, LPARAM lParam2);
-DWORD CaptureSingleFrame(DWORD channel, VIDEOHDR *header, DWORD size);
-BOOL ReadFrame(HANDLE device, VIDEOHDR *header);
-DWORD WINAPI CaptureThreadProc(LPVOID session);
+#define STREAM_RING_SLOTS 1000
 
-// Stops the session's capture thread and waits until it has ended. FALSE
-// when called on that thread itself: it then closes the device as it ends.
-BOOL EndCaptureThread(CaptureSession &session);
+// One stream of the session: the client's headers and the capture thread.
+// What the host's threads and the capture thread share is atomic or ordered
+// by queuedCount and completedCount (stream.cpp).
+struct CaptureStream {
+    VIDEOHDR *ring[STREAM_RING_SLOTS];
+    std::atomic<LONG> queuedCount;       // headers added since DVM_STREAM_INIT
+    VIDEO_STREAM_INIT_PARMS streamInit;
+    std::atomic<HANDLE> stopEvent;       // the capture thread's, 0 until it exists
+
+    // Kept so that a stop always reaches the one capture thread and the
+    // ring never overruns:
+    HANDLE captureThread;                // until it has been waited for
+    DWORD captureThreadId;
+    HANDLE threadDevice;                 // the device the capture thread reads
+    std::atomic<HANDLE> wakeEvent;       // wakes a thread waiting for a header
+    std::atomic<LONG> completedCount;    // the thread's finished cycles since DVM_STREAM_INIT
+    std::atomic<LONG> stopRequested;     // DVM_STREAM_STOP, even before the event exists
+    std::atomic<LONG> threadWaiting;     // the thread waits for a header: adds wake it
+    BOOL threadClosesDevice;             // released from inside a callback
+};
+
+// DVM_STREAM_* for the stream on `device`.
+DWORD HandleStreamMessage(CaptureStream &stream, HANDLE device, UINT message, LPARAM lParam1, LPARAM lParam2);
+// DVM_FRAME: one frame read on the caller's thread.
+DWORD CaptureSingleFrame(HANDLE device, VIDEOHDR *header, DWORD size);
+
+// Stops the capture thread and waits until it has ended. FALSE when called
+// on that thread itself: it then closes its device as it ends.
+BOOL EndCaptureThread(CaptureStream &stream);
 
 #endif

@@ -1,8 +1,8 @@
 /*
  * The virtual Brightvane 7K42Q board: what its kernel driver serves.
  *
- * The video device speaks the capture driver's device protocol (three
- * requests and frame reads). A second, control device lets tests and the
+ * The video device speaks the capture driver's device protocol
+ * (device_protocol.h: three requests and frame reads). A second, control device lets tests and the
  * demo tools program faults, switch pacing and read the journal of
  * everything the video device received.
  *
@@ -11,44 +11,12 @@
 #ifndef BOARD_H
 #define BOARD_H
 
-#include <stdint.h>
+#include "device_protocol.h"
 
 /* Value of "DeviceName" in the service's Parameters key: the video device
  * opens as \\.\ZentacapVideo0. The control device opens as \\.\ZentacapBoard. */
 #define BOARD_DEVICE_NAME   "ZentacapVideo0"
 #define BOARD_CONTROL_NAME  "ZentacapBoard"
-#define BOARD_SERVICE_NAME  "zentacap"
-
-/* Requests of the video device: FILE_DEVICE_SOUND, METHOD_BUFFERED, FILE_ANY_ACCESS. */
-#define IOCTL_SET_FORMAT     0x001D0804u
-#define IOCTL_SET_SOURCE     0x001D0808u
-#define IOCTL_RESTART_VIDEO  0x001D0840u
-
-enum { BOARD_YUV422 = 1, BOARD_RGB15 = 2, BOARD_RGB24 = 3 };
-
-/* Input of IOCTL_SET_FORMAT, 28 bytes, little-endian. */
-typedef struct BoardFormat {
-    uint32_t size;        /* 28 */
-    uint32_t formatCode;  /* FORMAT_* */
-    uint32_t width;       /* output pixels */
-    uint32_t height;      /* output lines */
-    uint8_t  scaleX;      /* the window covers width << scaleX scene pixels */
-    uint8_t  scaleY;
-    uint8_t  mirrorX;
-    uint8_t  mirrorY;
-    uint32_t offsetX;     /* window origin in units of 4 scene pixels */
-    uint32_t offsetY;
-} BoardFormat;
-
-/* Input of IOCTL_SET_SOURCE, 12 bytes. */
-typedef struct BoardSource {
-    uint32_t size;        /* 12 */
-    uint32_t standard;    /* video standard code: sets the frame rate */
-    int8_t   hue;
-    int8_t   saturation;
-    uint8_t  brightness;
-    int8_t   contrast;
-} BoardSource;
 
 /* Control device requests: FILE_DEVICE_UNKNOWN, METHOD_BUFFERED, FILE_ANY_ACCESS. */
 #define BOARD_CTL(fn) (0x00220000u | ((uint32_t)(fn) << 2))
@@ -71,8 +39,8 @@ typedef struct BoardStatus {
     uint32_t framePeriodUs;  /* 40000 (25 frames/s) or 33367 (29.97) */
     uint32_t journalTotal;   /* entries recorded since the last reset */
     BoardFaults faults;
-    BoardFormat format;
-    BoardSource source;
+    FormatParams format;
+    SourceParams source;
 } BoardStatus;
 
 enum { JOURNAL_OPEN = 1, JOURNAL_CLOSE = 2, JOURNAL_READ = 3, JOURNAL_REQUEST = 4 };
@@ -90,16 +58,6 @@ typedef struct JournalEntry {
     uint8_t  data[JOURNAL_DATA_BYTES]; /* request input (first 28 bytes) */
 } JournalEntry;
 
-#ifdef __cplusplus
-#define BOARD_ASSERT static_assert
-#else
-#define BOARD_ASSERT _Static_assert
-#endif
-BOARD_ASSERT(sizeof(BoardFormat) == 28, "BoardFormat is 28 bytes");
-BOARD_ASSERT(__builtin_offsetof(BoardFormat, scaleX) == 16, "scaleX at 16");
-BOARD_ASSERT(__builtin_offsetof(BoardFormat, offsetX) == 20, "offsetX at 20");
-BOARD_ASSERT(sizeof(BoardSource) == 12, "BoardSource is 12 bytes");
-BOARD_ASSERT(__builtin_offsetof(BoardSource, brightness) == 10, "brightness at 10");
-BOARD_ASSERT(sizeof(JournalEntry) == 52, "JournalEntry is 52 bytes");
+LAYOUT_ASSERT(sizeof(JournalEntry) == 52, "JournalEntry is 52 bytes");
 
 #endif

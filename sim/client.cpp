@@ -1,8 +1,8 @@
 // User-mode access to the virtual board (see client.h).
 #include "client.h"
 
-static const char ServiceKey[] = "SYSTEM\\CurrentControlSet\\Services\\" BOARD_SERVICE_NAME;
-static const char ImagePath[] = "\\SystemRoot\\SYSTEM32\\DRIVERS\\" BOARD_SERVICE_NAME ".SYS";
+static const char ServiceKey[] = "SYSTEM\\CurrentControlSet\\Services\\" KERNEL_SERVICE_NAME;
+static const char ImagePath[] = "\\SystemRoot\\SYSTEM32\\DRIVERS\\" KERNEL_SERVICE_NAME ".SYS";
 static const DWORD ServiceWaitMs = 15000;
 
 // Runs `action` on the board's service; returns its error code.
@@ -11,7 +11,7 @@ template <class Action> static DWORD WithService(DWORD managerAccess, Action act
     SC_HANDLE manager = OpenSCManagerA(NULL, NULL, managerAccess);
     if (!manager)
         return GetLastError();
-    SC_HANDLE service = OpenServiceA(manager, BOARD_SERVICE_NAME, SERVICE_ALL_ACCESS);
+    SC_HANDLE service = OpenServiceA(manager, KERNEL_SERVICE_NAME, SERVICE_ALL_ACCESS);
     DWORD error = service ? action(service) : GetLastError();
     if (service)
         CloseServiceHandle(service);
@@ -38,7 +38,7 @@ static DWORD CopyDriverFile(const char *driverFile)
     UINT length = GetSystemDirectoryA(target, MAX_PATH - 32);
     if (!length)
         return GetLastError();
-    lstrcatA(target, "\\drivers\\" BOARD_SERVICE_NAME ".sys");
+    lstrcatA(target, "\\drivers\\" KERNEL_SERVICE_NAME ".sys");
     return CopyFileA(driverFile, target, FALSE) ? ERROR_SUCCESS : GetLastError();
 }
 
@@ -46,7 +46,7 @@ static DWORD WriteDeviceName()
 {
     HKEY key;
     LONG error = RegCreateKeyExA(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Services\\"
-                                 BOARD_SERVICE_NAME "\\Parameters", 0, NULL, 0, KEY_WRITE,
+                                 KERNEL_SERVICE_NAME "\\Parameters", 0, NULL, 0, KEY_WRITE,
                                  NULL, &key, NULL);
     if (error != ERROR_SUCCESS)
         return error;
@@ -71,7 +71,7 @@ DWORD RegisterBoard()
     SC_HANDLE service = NULL;
     // A service deleted while it ran stays until it has stopped (1072).
     for (DWORD waited = 0; waited < ServiceWaitMs; waited += 20) {
-        service = CreateServiceA(manager, BOARD_SERVICE_NAME, NULL, SERVICE_ALL_ACCESS, SERVICE_KERNEL_DRIVER,
+        service = CreateServiceA(manager, KERNEL_SERVICE_NAME, NULL, SERVICE_ALL_ACCESS, SERVICE_KERNEL_DRIVER,
                                  SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL, ImagePath, "Base", NULL, "\0",
                                  NULL, NULL);
         if (service || GetLastError() != ERROR_SERVICE_MARKED_FOR_DELETE)
@@ -88,7 +88,7 @@ DWORD RegisterBoard()
 DWORD RemoveBoard()
 {
     StopBoard();
-    RegDeleteKeyA(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Services\\" BOARD_SERVICE_NAME
+    RegDeleteKeyA(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Services\\" KERNEL_SERVICE_NAME
                   "\\Parameters");
     DWORD error = WithService(SC_MANAGER_ALL_ACCESS, [](SC_HANDLE service) -> DWORD {
         return DeleteService(service) ? ERROR_SUCCESS : GetLastError();

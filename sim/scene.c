@@ -39,7 +39,7 @@ static int Clamp(int value, int low, int high)
     return value < low ? low : value > high ? high : value;
 }
 
-void SceneMakePalette(ScenePalette *palette, const BoardSource *source)
+void SceneMakePalette(ScenePalette *palette, const SourceParams *source)
 {
     int neutral = source->brightness == 128 && source->contrast == 64 &&
                   source->saturation == 64 && source->hue == 0;
@@ -111,9 +111,9 @@ static void BuildSceneRow(uint8_t *row, unsigned y, uint32_t frame)
         row[x] = (uint8_t)SceneColourAt(x, y, frame);
 }
 
-int SceneFormatServable(const BoardFormat *format)
+int SceneFormatServable(const FormatParams *format)
 {
-    return format->formatCode >= BOARD_YUV422 && format->formatCode <= BOARD_RGB24 &&
+    return format->formatCode >= FORMAT_YUV422 && format->formatCode <= FORMAT_RGB24 &&
            format->scaleX <= 3 && format->scaleY <= 3 &&
            format->width > 0 && format->height > 0 &&
            format->width <= (uint32_t)(SCENE_WIDTH >> format->scaleX) &&
@@ -122,33 +122,33 @@ int SceneFormatServable(const BoardFormat *format)
 
 static unsigned BitsPerPixel(uint32_t formatCode)
 {
-    return formatCode == BOARD_RGB24 ? 32 : 16;
+    return formatCode == FORMAT_RGB24 ? 32 : 16;
 }
 
-uint32_t SceneStride(const BoardFormat *format)
+uint32_t SceneStride(const FormatParams *format)
 {
     return (BitsPerPixel(format->formatCode) * format->width + 31) / 32 * 4;
 }
 
-uint32_t SceneFrameBytes(const BoardFormat *format)
+uint32_t SceneFrameBytes(const FormatParams *format)
 {
     return SceneStride(format) * format->height;
 }
 
 /* Writes output row `line` (0 is the top of the picture) of the frame. */
-static void RenderRow(const BoardFormat *f, const ScenePalette *p, const uint16_t *columns,
+static void RenderRow(const FormatParams *f, const ScenePalette *p, const uint16_t *columns,
                       const uint8_t *row, uint8_t *out, uint32_t stride)
 {
     uint32_t w = f->width, x;
     uint8_t *end = out + stride;
     switch (f->formatCode) {
-    case BOARD_RGB24:
+    case FORMAT_RGB24:
         for (x = 0; x < w; x++, out += 4) {
             uint32_t c = p->rgb32[row[columns[x]]];
             out[0] = (uint8_t)c; out[1] = (uint8_t)(c >> 8); out[2] = (uint8_t)(c >> 16); out[3] = 0;
         }
         break;
-    case BOARD_RGB15:
+    case FORMAT_RGB15:
         for (x = 0; x < w; x++, out += 2) {
             uint16_t c = p->rgb15[row[columns[x]]];
             out[0] = (uint8_t)c; out[1] = (uint8_t)(c >> 8);
@@ -165,13 +165,13 @@ static void RenderRow(const BoardFormat *f, const ScenePalette *p, const uint16_
     while (out < end) *out++ = 0;
 }
 
-uint32_t SceneRender(const BoardFormat *f, const ScenePalette *p, uint32_t frame,
+uint32_t SceneRender(const FormatParams *f, const ScenePalette *p, uint32_t frame,
                      uint8_t *dst, uint32_t length)
 {
     uint16_t columns[SCENE_WIDTH];
     uint8_t row[SCENE_WIDTH + 1], partial[SCENE_WIDTH * 4];
     uint32_t stride = SceneStride(f), written = 0;
-    int haveRow = -1, bottomUp = f->formatCode != BOARD_YUV422;
+    int haveRow = -1, bottomUp = f->formatCode != FORMAT_YUV422;
 
     if (!SceneFormatServable(f))
         return 0;

@@ -5,7 +5,7 @@
  * bars (white, yellow, cyan, green, magenta, red, blue, black); rows
  * 360..479 are a black strip with the frame number burnt in as white digits
  * and a white square that moves 8 pixels a frame. The captured window and
- * the decoder settings (BoardFormat, BoardSource) turn it into a frame.
+ * the decoder settings (FormatParams, SourceParams) turn it into a frame.
  *
  * Plain code without any operating-system call: the kernel driver and the
  * tests both use it.
@@ -42,22 +42,22 @@ typedef struct ScenePalette {
 
 /* Applies brightness, contrast, saturation and hue as a video decoder does.
  * The neutral settings (128, 64, 64, 0) leave the bars' colours exact. */
-void SceneMakePalette(ScenePalette *palette, const BoardSource *source);
+void SceneMakePalette(ScenePalette *palette, const SourceParams *source);
 
 /* Palette index of scene pixel (x, y) in frame number `frame`. */
 unsigned SceneColourAt(unsigned x, unsigned y, uint32_t frame);
 
 /* 1 when the board can serve this format: code 1..3, zoom 0..3, a non-empty
  * window of at most 640 x 480 scene pixels. */
-int SceneFormatServable(const BoardFormat *format);
+int SceneFormatServable(const FormatParams *format);
 
 /* Bytes per row (padded to 32-bit words) and per frame of a servable format. */
-uint32_t SceneStride(const BoardFormat *format);
-uint32_t SceneFrameBytes(const BoardFormat *format);
+uint32_t SceneStride(const FormatParams *format);
+uint32_t SceneFrameBytes(const FormatParams *format);
 
 /* Captures frame `frame` into dst: YUY2 top-down, RGB as a bottom-up DIB.
  * Writes at most `length` bytes and returns how many it wrote. */
-uint32_t SceneRender(const BoardFormat *format, const ScenePalette *palette,
+uint32_t SceneRender(const FormatParams *format, const ScenePalette *palette,
                      uint32_t frame, uint8_t *dst, uint32_t length);
 
 #ifdef __cplusplus

@@ -11,8 +11,8 @@ typedef struct BoardState {
     PDEVICE_OBJECT control;   /* \Device\ZentacapBoard */
     int linked;               /* the video device's DOS link exists */
     BoardFaults faults;
-    BoardFormat format;
-    BoardSource source;
+    FormatParams format;
+    SourceParams source;
     ScenePalette palette;
     uint32_t frameNumber;     /* next frame to deliver */
     uint32_t openings;        /* opens since reset, numbering the handles */

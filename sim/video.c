@@ -24,8 +24,8 @@ static LONGLONG Now(void)
 /* Power-on state: full-frame RGB 24, neutral decoder, PAL, live pacing. */
 void ResetVideo(void)
 {
-    static const BoardFormat format = {28, BOARD_RGB24, 640, 480, 0, 0, 0, 0, 0, 0};
-    static const BoardSource source = {12, 0, 0, 64, 128, 64};
+    static const FormatParams format = {28, FORMAT_RGB24, 640, 480, 0, 0, 0, 0, 0, 0};
+    static const SourceParams source = {12, 0, 0, 64, 128, 64};
     Board.format = format;
     Board.source = source;
     SceneMakePalette(&Board.palette, &Board.source);
@@ -102,7 +102,7 @@ static uint32_t Opening(PFILE_OBJECT file)
 /* One frame into the read's buffer. */
 static NTSTATUS Read(PFILE_OBJECT file, PIRP irp, ULONG length)
 {
-    BoardFormat format;
+    FormatParams format;
     ScenePalette palette;
     uint32_t frame, bytes = 0;
     NTSTATUS status = STATUS_SUCCESS;
@@ -135,14 +135,14 @@ static NTSTATUS Request(ULONG code, const void *input, ULONG length)
         return STATUS_INVALID_DEVICE_REQUEST;
     switch (code) {
     case IOCTL_SET_FORMAT: {
-        const BoardFormat *format = input;
+        const FormatParams *format = input;
         if (length != sizeof *format || format->size != sizeof *format || !SceneFormatServable(format))
             return STATUS_INVALID_PARAMETER;
         Board.format = *format;
         return STATUS_SUCCESS;
     }
     case IOCTL_SET_SOURCE: {
-        const BoardSource *source = input;
+        const SourceParams *source = input;
         if (length != sizeof *source || source->size != sizeof *source)
             return STATUS_INVALID_PARAMETER;
         Board.source = *source;

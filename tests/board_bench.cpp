@@ -19,8 +19,8 @@ static double Seconds()
 // Mean milliseconds to generate one 640 x 480 frame in the given format.
 static double GenerationMs(uint32_t formatCode)
 {
-    const BoardFormat format = {28, formatCode, 640, 480, 0, 0, 0, 0, 0, 0};
-    const BoardSource source = {12, 0, 0, 64, 128, 64};
+    const FormatParams format = {28, formatCode, 640, 480, 0, 0, 0, 0, 0, 0};
+    const SourceParams source = {12, 0, 0, 64, 128, 64};
     ScenePalette palette;
     SceneMakePalette(&palette, &source);
     std::vector<uint8_t> frame(SceneFrameBytes(&format));
@@ -56,9 +56,9 @@ static double ReadsPerSecond(double seconds)
 
 int main()
 {
-    double rgb24 = GenerationMs(BOARD_RGB24);
+    double rgb24 = GenerationMs(FORMAT_RGB24);
     std::printf("scene generation, 640x480: RGB 24 (32 bpp) %.3f ms, RGB 15 %.3f ms, YUV 422 %.3f ms\n",
-                rgb24, GenerationMs(BOARD_RGB15), GenerationMs(BOARD_YUV422));
+                rgb24, GenerationMs(FORMAT_RGB15), GenerationMs(FORMAT_YUV422));
     double reads = ReadsPerSecond(3.0);
     if (reads < 0) {
         std::printf("free-running reads: the board is not running\n");

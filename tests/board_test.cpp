@@ -68,13 +68,13 @@ protected:
     }
 };
 
-const BoardFormat Rgb24Full = {28, BOARD_RGB24, 640, 480, 0, 0, 0, 0, 0, 0};
-const BoardSource Neutral = {12, 0, 0, 64, 128, 64};
+const FormatParams Rgb24Full = {28, FORMAT_RGB24, 640, 480, 0, 0, 0, 0, 0, 0};
+const SourceParams Neutral = {12, 0, 0, 64, 128, 64};
 
 TEST_F(Board, JournalHoldsEveryOpenRequestReadAndCloseWithItsExactBytes)
 {
-    const BoardFormat format = {28, BOARD_RGB15, 160, 120, 2, 2, 0, 1, 36, 3};
-    const BoardSource source = {12, 5, -5, 64, 200, 64};
+    const FormatParams format = {28, FORMAT_RGB15, 160, 120, 2, 2, 0, 1, 36, 3};
+    const SourceParams source = {12, 5, -5, 64, 200, 64};
     {
         Device device;
         ASSERT_TRUE(device.Open());
@@ -121,13 +121,13 @@ TEST_F(Board, WrongRecordsAndUnservableValuesAreRefusedAndChangeNothing)
 {
     Device device;
     ASSERT_TRUE(device.Open());
-    BoardFormat f = {28, BOARD_RGB15, 160, 120, 2, 2, 0, 0, 36, 3};
+    FormatParams f = {28, FORMAT_RGB15, 160, 120, 2, 2, 0, 0, 36, 3};
     ASSERT_EQ(device.Send(IOCTL_SET_FORMAT, &f, 28), (DWORD)ERROR_SUCCESS);
 
     uint8_t longRecord[32] = {28};
     EXPECT_EQ(device.Send(IOCTL_SET_FORMAT, &f, 27), (DWORD)ERROR_INVALID_PARAMETER);
     EXPECT_EQ(device.Send(IOCTL_SET_FORMAT, longRecord, 29), (DWORD)ERROR_INVALID_PARAMETER);
-    BoardFormat bad = f;
+    FormatParams bad = f;
     bad.size = 24;
     EXPECT_EQ(device.Send(IOCTL_SET_FORMAT, &bad, 28), (DWORD)ERROR_INVALID_PARAMETER);
     for (uint32_t code : {0u, 4u}) {
@@ -146,7 +146,7 @@ TEST_F(Board, WrongRecordsAndUnservableValuesAreRefusedAndChangeNothing)
     bad.height = 121;
     EXPECT_EQ(device.Send(IOCTL_SET_FORMAT, &bad, 28), (DWORD)ERROR_INVALID_PARAMETER);
 
-    BoardSource s = Neutral;
+    SourceParams s = Neutral;
     EXPECT_EQ(device.Send(IOCTL_SET_SOURCE, &s, 11), (DWORD)ERROR_INVALID_PARAMETER);
     s.size = 16;
     EXPECT_EQ(device.Send(IOCTL_SET_SOURCE, &s, 12), (DWORD)ERROR_INVALID_PARAMETER);
@@ -176,7 +176,7 @@ TEST_F(Board, ReadsDeliverOneFrameInEachFormat)
     EXPECT_EQ(Pixel32(frame, 640, 480, 520, 300), 0x0000FFu);
 
     // RGB 15: 16 bits a pixel.
-    BoardFormat rgb15 = {28, BOARD_RGB15, 640, 480, 0, 0, 0, 0, 0, 0};
+    FormatParams rgb15 = {28, FORMAT_RGB15, 640, 480, 0, 0, 0, 0, 0, 0};
     ASSERT_EQ(device.Send(IOCTL_SET_FORMAT, &rgb15, 28), (DWORD)ERROR_SUCCESS);
     ASSERT_EQ(device.Read(frame, &got), (DWORD)ERROR_SUCCESS);
     EXPECT_EQ(got, 614400u);
@@ -184,7 +184,7 @@ TEST_F(Board, ReadsDeliverOneFrameInEachFormat)
     EXPECT_EQ(frame[cyan] | frame[cyan + 1] << 8, 0x03FF);
 
     // YUV 422: YUY2, top-down.
-    BoardFormat yuy2 = {28, BOARD_YUV422, 640, 480, 0, 0, 0, 0, 0, 0};
+    FormatParams yuy2 = {28, FORMAT_YUV422, 640, 480, 0, 0, 0, 0, 0, 0};
     ASSERT_EQ(device.Send(IOCTL_SET_FORMAT, &yuy2, 28), (DWORD)ERROR_SUCCESS);
     ASSERT_EQ(device.Read(frame, &got), (DWORD)ERROR_SUCCESS);
     EXPECT_EQ(got, 614400u);
@@ -200,7 +200,7 @@ TEST_F(Board, MirrorZoomOffsetAndBrightnessShapeTheFrame)
     ASSERT_TRUE(device.Open());
     DWORD got;
     std::vector<uint8_t> frame(160 * 120 * 4);
-    BoardFormat f = {28, BOARD_RGB24, 160, 120, 2, 2, 1, 0, 20, 0}; // mirrored, 1:4, from x 80
+    FormatParams f = {28, FORMAT_RGB24, 160, 120, 2, 2, 1, 0, 20, 0}; // mirrored, 1:4, from x 80
     ASSERT_EQ(device.Send(IOCTL_SET_FORMAT, &f, 28), (DWORD)ERROR_SUCCESS);
     ASSERT_EQ(device.Read(frame, &got), (DWORD)ERROR_SUCCESS);
     EXPECT_EQ(got, 76800u);
@@ -208,7 +208,7 @@ TEST_F(Board, MirrorZoomOffsetAndBrightnessShapeTheFrame)
     EXPECT_EQ(Pixel32(frame, 160, 120, 139, 0), 0x00FFFFu) << "scene x 160";
     EXPECT_EQ(Pixel32(frame, 160, 120, 0, 0), 0x000000u) << "beyond the scene";
 
-    BoardSource bright = Neutral;
+    SourceParams bright = Neutral;
     bright.brightness = 200;
     ASSERT_EQ(device.Send(IOCTL_SET_SOURCE, &bright, 12), (DWORD)ERROR_SUCCESS);
     f.mirrorX = 0;
@@ -361,7 +361,7 @@ TEST_F(Board, LiveReadsWaitForFrameTimeAndTheStandardSetsTheRate)
     EXPECT_EQ(Status().framePeriodUs, 40000u);
     BoardFaults live = {};
     SetFaults(live);
-    BoardFormat small = {28, BOARD_RGB15, 80, 60, 0, 0, 0, 0, 0, 0};
+    FormatParams small = {28, FORMAT_RGB15, 80, 60, 0, 0, 0, 0, 0, 0};
     ASSERT_EQ(device.Send(IOCTL_SET_FORMAT, &small, 28), (DWORD)ERROR_SUCCESS);
     ASSERT_EQ(device.Send(IOCTL_RESTART_VIDEO, NULL, 0), (DWORD)ERROR_SUCCESS);
     std::vector<uint8_t> frame(9600);
@@ -371,7 +371,7 @@ TEST_F(Board, LiveReadsWaitForFrameTimeAndTheStandardSetsTheRate)
 
     const uint32_t periods[][2] = {{0, 40000}, {1, 33367}, {2, 40000}, {3, 33367}, {5, 40000}};
     for (const auto &p : periods) {
-        BoardSource s = Neutral;
+        SourceParams s = Neutral;
         s.standard = p[0];
         ASSERT_EQ(device.Send(IOCTL_SET_SOURCE, &s, 12), (DWORD)ERROR_SUCCESS);
         EXPECT_EQ(Status().framePeriodUs, p[1]) << "standard " << p[0];

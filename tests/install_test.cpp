@@ -1,7 +1,6 @@
 // The kernel service installer against Wine's service control manager, with
 // the virtual board as the kernel image.
 #include "capture_rig.h"
-#include "install.h"
 #include "ui_script.h"
 
 namespace {

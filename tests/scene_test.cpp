@@ -6,20 +6,20 @@
 
 namespace {
 
-const BoardSource Neutral = {12, 0, 0, 64, 128, 64};
+const SourceParams Neutral = {12, 0, 0, 64, 128, 64};
 
-BoardFormat Format(uint32_t code, uint32_t width, uint32_t height, uint8_t scale = 0,
+FormatParams Format(uint32_t code, uint32_t width, uint32_t height, uint8_t scale = 0,
                    uint32_t offsetX = 0, uint32_t offsetY = 0)
 {
-    return BoardFormat{28, code, width, height, scale, scale, 0, 0, offsetX, offsetY};
+    return FormatParams{28, code, width, height, scale, scale, 0, 0, offsetX, offsetY};
 }
 
 struct Frame {
-    BoardFormat format;
+    FormatParams format;
     std::vector<uint8_t> bytes;
     uint32_t written;
 
-    Frame(const BoardFormat &f, const BoardSource &source = Neutral, uint32_t number = 0,
+    Frame(const FormatParams &f, const SourceParams &source = Neutral, uint32_t number = 0,
           size_t length = 0)
         : format(f), bytes(length ? length : SceneFrameBytes(&f), 0xEE)
     {
@@ -30,7 +30,7 @@ struct Frame {
     // Byte offset of pixel (x, y), y counted from the top of the picture.
     size_t At(uint32_t x, uint32_t y, uint32_t bytesPerPixel) const
     {
-        uint32_t row = format.formatCode == BOARD_YUV422 ? y : format.height - 1 - y;
+        uint32_t row = format.formatCode == FORMAT_YUV422 ? y : format.height - 1 - y;
         return row * SceneStride(&format) + x * bytesPerPixel;
     }
     uint32_t Rgb32(uint32_t x, uint32_t y) const
@@ -47,7 +47,7 @@ struct Frame {
 
 TEST(SceneColourBars, FullFrameRgb24HoldsTheEightBarsBottomUp)
 {
-    Frame f(Format(BOARD_RGB24, 640, 480));
+    Frame f(Format(FORMAT_RGB24, 640, 480));
     const uint32_t bars[] = {0xFFFFFF, 0xFFFF00, 0x00FFFF, 0x00FF00, 0xFF00FF, 0xFF0000, 0x0000FF, 0x000000};
     for (uint32_t bar = 0; bar < 8; bar++) {
         EXPECT_EQ(f.Rgb32(bar * 80 + 40, 100), bars[bar]) << "bar " << bar;
@@ -62,7 +62,7 @@ TEST(SceneColourBars, FullFrameRgb24HoldsTheEightBarsBottomUp)
 
 TEST(SceneColourBars, Rgb15PacksFiveBitsPerComponent)
 {
-    Frame f(Format(BOARD_RGB15, 640, 480));
+    Frame f(Format(FORMAT_RGB15, 640, 480));
     const uint16_t bars[] = {0x7FFF, 0x7FE0, 0x03FF, 0x03E0, 0x7C1F, 0x7C00, 0x001F, 0x0000};
     for (uint32_t bar = 0; bar < 8; bar++)
         EXPECT_EQ(f.Rgb15(bar * 80 + 40, 10), bars[bar]) << "bar " << bar;
@@ -71,7 +71,7 @@ TEST(SceneColourBars, Rgb15PacksFiveBitsPerComponent)
 
 TEST(SceneColourBars, Yuy2IsTopDownWithFullRangeLumaAndChroma)
 {
-    Frame f(Format(BOARD_YUV422, 640, 480));
+    Frame f(Format(FORMAT_YUV422, 640, 480));
     const uint8_t *white = &f.bytes[f.At(40, 0, 2)];
     EXPECT_EQ(white[0], 255); EXPECT_EQ(white[1], 128); EXPECT_EQ(white[2], 255); EXPECT_EQ(white[3], 128);
     const uint8_t *red = &f.bytes[f.At(5 * 80 + 40, 0, 2)];
@@ -83,7 +83,7 @@ TEST(SceneColourBars, Yuy2IsTopDownWithFullRangeLumaAndChroma)
 
 TEST(SceneWindow, MirroringFlipsEachAxis)
 {
-    BoardFormat format = Format(BOARD_RGB24, 640, 480);
+    FormatParams format = Format(FORMAT_RGB24, 640, 480);
     format.mirrorX = 1;
     Frame x(format);
     EXPECT_EQ(x.Rgb32(0, 0), 0x000000u) << "black bar now at the left";
@@ -98,7 +98,7 @@ TEST(SceneWindow, MirroringFlipsEachAxis)
 TEST(SceneWindow, ZoomAndOffsetSelectTheCapturedArea)
 {
     // 160 x 120 at 1:4 from (20 x 4, 0): scene columns 80.. in steps of 4.
-    Frame f(Format(BOARD_RGB24, 160, 120, 2, 20, 0));
+    Frame f(Format(FORMAT_RGB24, 160, 120, 2, 20, 0));
     EXPECT_EQ(f.Rgb32(0, 0), 0xFFFF00u);   // scene x 80: yellow
     EXPECT_EQ(f.Rgb32(19, 0), 0xFFFF00u);  // scene x 156
     EXPECT_EQ(f.Rgb32(20, 0), 0x00FFFFu);  // scene x 160: cyan
@@ -110,28 +110,28 @@ TEST(SceneWindow, ZoomAndOffsetSelectTheCapturedArea)
 
 TEST(SceneWindow, OffsetBeyondTheSceneGivesBlackNotAWrappedPicture)
 {
-    Frame f(Format(BOARD_RGB24, 80, 60, 0, 0x40000000u, 0x40000000u));
+    Frame f(Format(FORMAT_RGB24, 80, 60, 0, 0x40000000u, 0x40000000u));
     EXPECT_EQ(f.Rgb32(0, 0), 0u);
     EXPECT_EQ(f.Rgb32(79, 59), 0u);
 }
 
 TEST(SceneFormats, ServableFormatsStayWithinTheScene)
 {
-    EXPECT_TRUE(SceneFormatServable(&(const BoardFormat &)Format(BOARD_RGB15, 160, 120, 2)));
-    EXPECT_TRUE(SceneFormatServable(&(const BoardFormat &)Format(BOARD_RGB24, 640, 480, 0)));
-    EXPECT_TRUE(SceneFormatServable(&(const BoardFormat &)Format(BOARD_YUV422, 80, 60, 3)));
-    EXPECT_FALSE(SceneFormatServable(&(const BoardFormat &)Format(0, 160, 120, 2)));
-    EXPECT_FALSE(SceneFormatServable(&(const BoardFormat &)Format(4, 160, 120, 2)));
-    EXPECT_FALSE(SceneFormatServable(&(const BoardFormat &)Format(BOARD_RGB24, 641, 480, 0)));
-    EXPECT_FALSE(SceneFormatServable(&(const BoardFormat &)Format(BOARD_RGB24, 161, 120, 2)));
-    EXPECT_FALSE(SceneFormatServable(&(const BoardFormat &)Format(BOARD_RGB24, 160, 121, 2)));
-    EXPECT_FALSE(SceneFormatServable(&(const BoardFormat &)Format(BOARD_RGB24, 40, 30, 4)));
-    EXPECT_FALSE(SceneFormatServable(&(const BoardFormat &)Format(BOARD_RGB24, 0, 120, 0)));
+    EXPECT_TRUE(SceneFormatServable(&(const FormatParams &)Format(FORMAT_RGB15, 160, 120, 2)));
+    EXPECT_TRUE(SceneFormatServable(&(const FormatParams &)Format(FORMAT_RGB24, 640, 480, 0)));
+    EXPECT_TRUE(SceneFormatServable(&(const FormatParams &)Format(FORMAT_YUV422, 80, 60, 3)));
+    EXPECT_FALSE(SceneFormatServable(&(const FormatParams &)Format(0, 160, 120, 2)));
+    EXPECT_FALSE(SceneFormatServable(&(const FormatParams &)Format(4, 160, 120, 2)));
+    EXPECT_FALSE(SceneFormatServable(&(const FormatParams &)Format(FORMAT_RGB24, 641, 480, 0)));
+    EXPECT_FALSE(SceneFormatServable(&(const FormatParams &)Format(FORMAT_RGB24, 161, 120, 2)));
+    EXPECT_FALSE(SceneFormatServable(&(const FormatParams &)Format(FORMAT_RGB24, 160, 121, 2)));
+    EXPECT_FALSE(SceneFormatServable(&(const FormatParams &)Format(FORMAT_RGB24, 40, 30, 4)));
+    EXPECT_FALSE(SceneFormatServable(&(const FormatParams &)Format(FORMAT_RGB24, 0, 120, 0)));
 }
 
 TEST(SceneFormats, RowsArePaddedToWholeWordsWithZeros)
 {
-    Frame f(Format(BOARD_RGB15, 81, 2));
+    Frame f(Format(FORMAT_RGB15, 81, 2));
     EXPECT_EQ(SceneStride(&f.format), 164u);
     EXPECT_EQ(f.written, 328u);
     EXPECT_EQ(f.bytes[162], 0);
@@ -140,8 +140,8 @@ TEST(SceneFormats, RowsArePaddedToWholeWordsWithZeros)
 
 TEST(SceneFormats, AShortBufferGetsTheFrameCutAtItsLength)
 {
-    Frame whole(Format(BOARD_RGB24, 160, 120, 2));
-    Frame cut(Format(BOARD_RGB24, 160, 120, 2), Neutral, 0, 1000);
+    Frame whole(Format(FORMAT_RGB24, 160, 120, 2));
+    Frame cut(Format(FORMAT_RGB24, 160, 120, 2), Neutral, 0, 1000);
     EXPECT_EQ(cut.written, 1000u);
     EXPECT_TRUE(std::equal(cut.bytes.begin(), cut.bytes.end(), whole.bytes.begin()));
 }
@@ -155,7 +155,7 @@ TEST(SceneMotion, FrameNumberIsBurntInAndTheSquareMoves)
     EXPECT_EQ(SceneColourAt(352, 400, 0), (unsigned)SCENE_WHITE);
     EXPECT_EQ(SceneColourAt(352, 400, 1), (unsigned)SCENE_BLACK);
     EXPECT_EQ(SceneColourAt(360, 439, 1), (unsigned)SCENE_WHITE);
-    Frame a(Format(BOARD_RGB24, 640, 480), Neutral, 7), b(Format(BOARD_RGB24, 640, 480), Neutral, 8);
+    Frame a(Format(FORMAT_RGB24, 640, 480), Neutral, 7), b(Format(FORMAT_RGB24, 640, 480), Neutral, 8);
     EXPECT_NE(a.bytes, b.bytes);
 }
 
@@ -169,25 +169,25 @@ TEST(SceneDecoder, NeutralSettingsLeaveTheBarsExact)
 
 TEST(SceneDecoder, BrightnessContrastSaturationAndHueActOnThePicture)
 {
-    BoardSource bright = Neutral;
+    SourceParams bright = Neutral;
     bright.brightness = 200;
-    Frame f(Format(BOARD_RGB24, 640, 480), bright);
+    Frame f(Format(FORMAT_RGB24, 640, 480), bright);
     EXPECT_EQ(f.Rgb32(7 * 80 + 40, 10), 0x484848u) << "black bar lifted to 72";
     EXPECT_EQ(f.Rgb32(40, 10), 0xFFFFFFu);
 
     ScenePalette p;
-    BoardSource flat = Neutral;
+    SourceParams flat = Neutral;
     flat.contrast = 32;
     SceneMakePalette(&p, &flat);
     EXPECT_EQ(p.rgb32[SCENE_WHITE], 0xBFBFBFu);
     EXPECT_EQ(p.rgb32[SCENE_BLACK], 0x404040u);
 
-    BoardSource grey = Neutral;
+    SourceParams grey = Neutral;
     grey.saturation = 0;
     SceneMakePalette(&p, &grey);
     EXPECT_EQ(p.rgb32[SCENE_RED], 0x4D4D4Du) << "red without colour is its luma, 77";
 
-    BoardSource turned = Neutral;
+    SourceParams turned = Neutral;
     turned.hue = 64; // a quarter turn of the chroma
     SceneMakePalette(&p, &turned);
     EXPECT_EQ(p.rgb32[SCENE_WHITE], 0xFFFFFFu);

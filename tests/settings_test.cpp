@@ -1,6 +1,6 @@
 // Capture parameters and their per-user store, over the real registry.
 #include "capture_rig.h"
-#include "params.h"
+#include "settings.h"
 #include <cstring>
 
 namespace {

@@ -47,7 +47,7 @@ static void Pace(bool freeRunning)
 static double RawRate(const Format &f, double seconds, int buffers)
 {
     HANDLE device = CreateFileA("\\\\.\\" BOARD_DEVICE_NAME, GENERIC_READ, 0, NULL, OPEN_EXISTING, 0, NULL);
-    BoardFormat format = {28, f.code, f.width, f.height, (uint8_t)f.scale, (uint8_t)f.scale, 0, 0, 0, 0};
+    FormatParams format = {28, f.code, f.width, f.height, (uint8_t)f.scale, (uint8_t)f.scale, 0, 0, 0, 0};
     DWORD got;
     DeviceIoControl(device, IOCTL_SET_FORMAT, &format, sizeof format, NULL, 0, &got, NULL);
     std::vector<std::vector<BYTE>> frame(buffers, std::vector<BYTE>(f.bytes, 0xEE));

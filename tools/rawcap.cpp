@@ -19,8 +19,8 @@ static const char Usage[] =
     "  --frames N                    frames to read (1)\n";
 
 struct Options {
-    BoardFormat format = {28, BOARD_RGB24, 640, 480, 0, 0, 0, 0, 0, 0};
-    BoardSource source = {12, 0, 0, 64, 128, 64};
+    FormatParams format = {28, FORMAT_RGB24, 640, 480, 0, 0, 0, 0, 0, 0};
+    SourceParams source = {12, 0, 0, 64, 128, 64};
     unsigned frames = 1;
     const char *out = NULL;
 };
@@ -32,9 +32,9 @@ static bool Parse(int argc, char **argv, Options &o)
         bool one = i + 1 < argc, two = i + 2 < argc;
         if (!std::strcmp(a, "--format") && one) {
             const char *v = argv[++i];
-            o.format.formatCode = !std::strcmp(v, "rgb15") ? BOARD_RGB15
-                                : !std::strcmp(v, "yuv422") ? BOARD_YUV422
-                                : !std::strcmp(v, "rgb24") ? BOARD_RGB24 : 0;
+            o.format.formatCode = !std::strcmp(v, "rgb15") ? FORMAT_RGB15
+                                : !std::strcmp(v, "yuv422") ? FORMAT_YUV422
+                                : !std::strcmp(v, "rgb24") ? FORMAT_RGB24 : 0;
             if (!o.format.formatCode) return false;
         } else if (!std::strcmp(a, "--size") && one) {
             if (std::sscanf(argv[++i], "%ux%u", &o.format.width, &o.format.height) != 2) return false;
@@ -112,8 +112,8 @@ int main(int argc, char **argv)
         header.biWidth = (LONG)o.format.width;
         header.biHeight = (LONG)o.format.height;
         header.biPlanes = 1;
-        header.biBitCount = (WORD)(o.format.formatCode == BOARD_RGB24 ? 32 : 16);
-        header.biCompression = o.format.formatCode == BOARD_YUV422 ? 0x32595559u : (DWORD)BI_RGB;
+        header.biBitCount = (WORD)(o.format.formatCode == FORMAT_RGB24 ? 32 : 16);
+        header.biCompression = o.format.formatCode == FORMAT_YUV422 ? 0x32595559u : (DWORD)BI_RGB;
         header.biSizeImage = (header.biBitCount * header.biWidth + 31) / 32 * 4 * header.biHeight;
         std::vector<BYTE> frame(header.biSizeImage);
         DWORD start = GetTickCount(), got = 0;

@@ -1,52 +1,15 @@
 // Source dialog: video standard, brightness, contrast, hue and saturation,
-// sent to the device live; and the control helpers the Format dialog shares.
+// sent to the device live.
 #include <initializer_list>
+#include "channel_dialogs.h"
 #include "dialogs.h"
 
-SourceParams WorkingSource;
-
-void FillChoiceCombo(HWND dialog, int control, const Choice *table, int rows)
-{
-    for (int row = 0; row < rows; row++)
-        SendDlgItemMessageA(dialog, control, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(table[row].label));
-}
-
-void SelectChoice(HWND dialog, int control, const Choice *table, int rows, DWORD code)
-{
-    int selected = 0;
-    for (int row = 0; row < rows; row++)
-        if (table[row].code == code) {
-            selected = row;
-            break;
-        }
-    SendDlgItemMessageA(dialog, control, CB_SETCURSEL, selected, 0);
-}
-
-DWORD GetSelectedChoice(HWND dialog, int control, const Choice *table)
-{
-    LRESULT row = SendDlgItemMessageA(dialog, control, CB_GETCURSEL, 0, 0);
-    return table[row > 0 ? row : 0].code; // nothing selected (CB_ERR) counts as the first row
-}
-
-short StepScrollValue(HWND bar, WPARAM wParam, int thumb, int value, int minimum, int maximum)
-{
-    short v = static_cast<short>(value);
-    switch (LOWORD(wParam)) {
-    case SB_LINELEFT: v = static_cast<short>(v - 1); break;
-    case SB_LINERIGHT: v = static_cast<short>(v + 1); break;
-    case SB_PAGELEFT: v = static_cast<short>(v + (minimum - maximum) / 8); break;
-    case SB_PAGERIGHT: v = static_cast<short>(v + (maximum - minimum) / 8); break;
-    case SB_THUMBTRACK: v = static_cast<short>(thumb); break;
-    }
-    if (v > maximum) v = static_cast<short>(maximum);
-    if (v < minimum) v = static_cast<short>(minimum);
-    SetScrollPos(bar, SB_CTL, v, TRUE);
-    return v;
-}
+// The dialog's working copy; the session keeps its own until OK.
+static SourceParams WorkingSource;
 
 // Writes value / 256 with 1 to 3 decimals, rounded half up, and its sign
 // ("+", "-", or a space for 0).
-void ShowScaledValue(HWND dialog, int control, LONG value, int decimals)
+static void ShowScaledValue(HWND dialog, int control, LONG value, int decimals)
 {
     char sign = value < 0 ? '-' : value > 0 ? '+' : ' ';
     DWORD magnitude = value < 0 ? 0u - static_cast<DWORD>(value) : static_cast<DWORD>(value);
@@ -58,7 +21,7 @@ void ShowScaledValue(HWND dialog, int control, LONG value, int decimals)
     SetDlgItemTextA(dialog, control, text);
 }
 
-void RefreshSourceDialog(HWND dialog, const SourceParams &s)
+static void RefreshSourceDialog(HWND dialog, const SourceParams &s)
 {
     SelectChoice(dialog, IDC_STANDARD, VideoStandardChoices, 5, s.standard);
     for (int bar : {IDC_HUE, IDC_SATURATION, IDC_CONTRAST})

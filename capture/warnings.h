@@ -1,7 +1,7 @@
 // What the user must learn: warning boxes with texts of the string table,
 // and the texts that applications fetch with DVM_GETERRORTEXT.
-#ifndef MESSAGES_H
-#define MESSAGES_H
+#ifndef WARNINGS_H
+#define WARNINGS_H
 
 #include "vfwdrv.h"
 #include "res/resource.h"

@@ -1,9 +1,11 @@
 // Format dialog: colour space, size, zoom, position and flips. The position
 // sliders and Default apply to the device at once (the record, then a restart
 // of the video); OK applies, adopts into the session and stores.
+#include "channel_dialogs.h"
 #include "dialogs.h"
 
-FormatParams WorkingFormat;
+// The dialog's working copy; the session keeps its own until OK.
+static FormatParams WorkingFormat;
 
 // Largest zoom code whose window stays within `limit` scene pixels.
 static BYTE ZoomLimit(DWORD size, DWORD limit)
@@ -19,8 +21,8 @@ static BYTE ZoomLimit(DWORD size, DWORD limit)
 static void ClampFormat(FormatParams &f, BYTE *limitX, BYTE *limitY)
 {
     ClampFrameSize(f);
-    *limitX = ZoomLimit(f.width, 640);
-    *limitY = ZoomLimit(f.height, 480);
+    *limitX = ZoomLimit(f.width, FRAME_WIDTH_MAX);
+    *limitY = ZoomLimit(f.height, FRAME_HEIGHT_MAX);
     if (f.scaleX > *limitX) f.scaleX = *limitX;
     if (f.scaleY > *limitY) f.scaleY = *limitY;
 }
@@ -30,7 +32,7 @@ static int ZoomRadio(BYTE code, bool vertical)
     return IDC_ZOOM_X1 + 2 * code + (vertical ? 1 : 0);
 }
 
-void RefreshFormatDialog(HWND dialog, FormatParams &f)
+static void RefreshFormatDialog(HWND dialog, FormatParams &f)
 {
     BYTE limitX, limitY;
     SelectChoice(dialog, IDC_COLOR_SPACE, FormatChoices, 3, f.formatCode);
@@ -45,8 +47,8 @@ void RefreshFormatDialog(HWND dialog, FormatParams &f)
     }
     CheckDlgButton(dialog, IDC_MIRROR_X, f.mirrorX);
     CheckDlgButton(dialog, IDC_MIRROR_Y, f.mirrorY);
-    SetScrollRange(GetDlgItem(dialog, IDC_POSITION_X), SB_CTL, 0, 159, FALSE);
-    SetScrollRange(GetDlgItem(dialog, IDC_POSITION_Y), SB_CTL, 0, 119, FALSE);
+    SetScrollRange(GetDlgItem(dialog, IDC_POSITION_X), SB_CTL, 0, OFFSET_X_MAX, FALSE);
+    SetScrollRange(GetDlgItem(dialog, IDC_POSITION_Y), SB_CTL, 0, OFFSET_Y_MAX, FALSE);
     SetScrollPos(GetDlgItem(dialog, IDC_POSITION_X), SB_CTL, static_cast<int>(f.offsetX), TRUE);
     SetScrollPos(GetDlgItem(dialog, IDC_POSITION_Y), SB_CTL, static_cast<int>(f.offsetY), TRUE);
     SetDlgItemInt(dialog, IDC_POSITION_X_TEXT, f.offsetX, FALSE);
@@ -129,12 +131,12 @@ static void Scroll(HWND dialog, HWND bar, WPARAM wParam)
     switch (GetWindowLongA(bar, GWL_ID)) {
     case IDC_POSITION_X:
         WorkingFormat.offsetX = static_cast<DWORD>(static_cast<LONG>(
-            StepScrollValue(bar, wParam, thumb, static_cast<int>(WorkingFormat.offsetX), 0, 159)));
+            StepScrollValue(bar, wParam, thumb, static_cast<int>(WorkingFormat.offsetX), 0, OFFSET_X_MAX)));
         SetDlgItemInt(dialog, IDC_POSITION_X_TEXT, WorkingFormat.offsetX, TRUE);
         break;
     case IDC_POSITION_Y:
         WorkingFormat.offsetY = static_cast<DWORD>(static_cast<LONG>(
-            StepScrollValue(bar, wParam, thumb, static_cast<int>(WorkingFormat.offsetY), 0, 119)));
+            StepScrollValue(bar, wParam, thumb, static_cast<int>(WorkingFormat.offsetY), 0, OFFSET_Y_MAX)));
         SetDlgItemInt(dialog, IDC_POSITION_Y_TEXT, WorkingFormat.offsetY, TRUE);
         break;
     default:

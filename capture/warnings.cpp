@@ -1,6 +1,7 @@
-// Driver messages: one modal warning box per problem, no log.
-#include "messages.h"
-#include "driver.h"
+// Warning boxes, one modal box per problem and no log; and the error texts
+// of the string table.
+#include "warnings.h"
+#include "module.h"
 
 /***********************************************************************
  *           ShowDriverWarning
