@@ -2,6 +2,7 @@
 #include "objects.h"
 #include <prsht.h>
 #include "panel.h"
+#include "resource.h"
 
 const CLSID CLSID_PanelExtension = {0x7546D600, 0xBBBE, 0x11D0, {0x92, 0x32, 0x00, 0x60, 0x97, 0x60, 0xA3, 0x5B}};
 
@@ -60,18 +61,17 @@ static const IClassFactoryVtbl FactoryOperations = {
     FactoryQueryInterface, FactoryAddRef, FactoryRelease, FactoryCreateInstance, FactoryLockServer,
 };
 
-PanelClassFactory *NewPanelClassFactory(CreateObjectFn createObject, LONG *objectCounter, const IID *interfaceFilter)
+PanelClassFactory *NewPanelClassFactory()
 {
     PanelClassFactory *factory = static_cast<PanelClassFactory *>(LocalAlloc(LMEM_ZEROINIT, sizeof *factory));
     if (!factory)
         return NULL;
     factory->operations = &FactoryOperations;
     factory->referenceCount = 1;
-    factory->createObject = createObject;
-    factory->objectCounter = objectCounter;
-    factory->interfaceFilter = interfaceFilter;
-    if (objectCounter)
-        ++*objectCounter;
+    factory->createObject = CreatePanelExtension;
+    factory->objectCounter = &ModuleObjectCount;
+    factory->interfaceFilter = NULL; // CreateInstance goes straight to createObject
+    ++ModuleObjectCount;
     return factory;
 }
 
@@ -105,14 +105,14 @@ static ULONG STDMETHODCALLTYPE ExtensionRelease(IShellPropSheetExt *self)
     return 0;
 }
 
-// The adapter page: template 145 of this library, the first-version record.
+// The adapter page: its template of this library, the first-version record.
 static HRESULT STDMETHODCALLTYPE ExtensionAddPages(IShellPropSheetExt *, LPFNADDPROPSHEETPAGE addPage, LPARAM parameter)
 {
     PROPSHEETPAGEA page = {};
     page.dwSize = PROPSHEETPAGEA_V1_SIZE;
     page.dwFlags = PSP_DEFAULT;
     page.hInstance = ModuleInstance;
-    page.pszTemplate = MAKEINTRESOURCEA(145);
+    page.pszTemplate = MAKEINTRESOURCEA(IDD_PAGE);
     page.pfnDlgProc = PageDialogProc;
     HPROPSHEETPAGE handle = CreatePropertySheetPageA(&page);
     if (!handle)

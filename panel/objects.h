@@ -1,4 +1,6 @@
 // The two COM objects: records whose first field is the operation table.
+// Their reference counts are plain numbers: the server is registered as
+// apartment-threaded, so COM calls each object on the thread that made it.
 #ifndef OBJECTS_H
 #define OBJECTS_H
 
@@ -28,8 +30,9 @@ struct PanelExtension {
     HKEY key;
 };
 
-// A new factory (reference count 1), or NULL when memory is short.
-PanelClassFactory *NewPanelClassFactory(CreateObjectFn createObject, LONG *objectCounter, const IID *interfaceFilter);
+// A new factory of PanelExtension objects (reference count 1), counted in
+// ModuleObjectCount; NULL when memory is short.
+PanelClassFactory *NewPanelClassFactory();
 HRESULT CreatePanelExtension(IUnknown *outer, REFIID iid, void **object);
 
 #endif

@@ -4,15 +4,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include "panel.h"
+#include "resource.h"
 #include <prsht.h>
-
-enum {
-    IDC_TEXTURE_COMPRESSION = 1012, IDC_DMA_BUFFERS = 1022, IDC_DMA_SIZE = 1023, IDC_DMA = 1025,
-    IDC_FAST_LINE = 1026, IDC_GDI_SINGLE = 1030, IDC_GDI_DOUBLE = 1031, IDC_SINGLE_BUFFERED = 1032,
-    IDC_CAPABILITY = 1008, IDC_DEPTH_DEPENDENT = 1016,
-    IDC_OPENGL_LINE = 1040, IDC_MCD_LINE = 1041, IDC_CLOCK_LINE = 1042, IDC_TEXTURE_LINE = 1043,
-    IDC_DEPTH_LINE = 1044,
-};
 
 static const char HelpFile[] = "qordexa.hlp";
 static const char OpenGlDriver[] = "tessgl32.dll";
@@ -54,18 +47,6 @@ static void ShowDriverVersion(HWND page)
         LocalFree(block);
 }
 
-// An option as stored, or its default, which is then stored at once.
-static void LoadOption(const char *name, LONG *field, DWORD fallback)
-{
-    DWORD value;
-    if (ReadDwordValue(name, &value)) {
-        *field = static_cast<LONG>(value);
-    } else {
-        *field = static_cast<LONG>(fallback);
-        WriteDwordValue(name, fallback);
-    }
-}
-
 static void SelectNumber(HWND page, int control, LONG number)
 {
     char text[12]; // any 32-bit number
@@ -85,24 +66,9 @@ static void Disable(HWND page, int control)
     EnableWindow(GetDlgItem(page, control), FALSE);
 }
 
-static BOOL InitPage(HWND page)
+// The page's controls from the loaded options and the adapter facts.
+static void FillPage(HWND page)
 {
-    ShowDriverVersion(page);
-    if (!OpenDriverKey())
-        return FALSE;
-    LoadOption("ExportSingleBufferedModes", &Panel.exportSingleBufferedModes, 0);
-    LoadOption("OpenGL.TextureCompression", &Panel.textureCompression, 0);
-    if (!ReadBinaryDwordValue("HardwareInformation.CurrentChipClockSpeed", &Panel.chipClockHz))
-        return FALSE;
-    LoadOption("3DExtensions.SupportGDISingle", &Panel.supportGdiSingle, 1);
-    LoadOption("3DExtensions.SupportGDIDouble", &Panel.supportGdiDouble, 0);
-    LoadOption("EnableFastLine", &Panel.enableFastLine, 1);
-    LoadOption("GlintDMA.Enabled", &Panel.dmaEnabled, 1);
-    LoadOption("GlintDMA.NumberOfBuffers", &Panel.numberOfBuffers, 4);
-    LoadOption("GlintDMA.SizeOfBuffer", &Panel.bufferSizeKB, 65536);
-    Panel.bufferSizeKB = static_cast<LONG>(static_cast<DWORD>(Panel.bufferSizeKB) / 1024);
-    Panel.physicalMemoryMB = PhysicalMemoryMB();
-
     SetLine(page, IDC_CLOCK_LINE, "Chip clock speed: %d MHz", static_cast<int>(Panel.chipClockHz / 1000000));
     FillNumbers(page, IDC_DMA_SIZE, 8, 64, 4);
     FillNumbers(page, IDC_DMA_BUFFERS, 2, 64, 1);
@@ -128,6 +94,14 @@ static BOOL InitPage(HWND page)
         Disable(page, IDC_CAPABILITY);
     if (Panel.bitsPerPixel == 8 || Panel.bitsPerPixel == 12)
         Disable(page, IDC_DEPTH_DEPENDENT);
+}
+
+static BOOL InitPage(HWND page)
+{
+    ShowDriverVersion(page);
+    if (!LoadPageOptions())
+        return FALSE;
+    FillPage(page);
     return TRUE;
 }
 
@@ -147,13 +121,14 @@ static void ShowHelp(HWND page, const HELPINFO *help)
 {
     DWORD context;
     switch (help->dwContextId) {
-    case 0x809103F4: case 0x80910401: case 0x80910402: case 0x80910406: case 0x80910407: case 0x80910408:
+    case HELP_ID(IDC_TEXTURE_COMPRESSION): case HELP_ID(IDC_DMA): case HELP_ID(IDC_FAST_LINE):
+    case HELP_ID(IDC_GDI_SINGLE): case HELP_ID(IDC_GDI_DOUBLE): case HELP_ID(IDC_SINGLE_BUFFERED):
         context = help->dwContextId;
         break;
-    case 0x8091043A:
+    case HELP_ID(IDC_DMA_BUFFERS_LABEL):
         context = 0;
         break;
-    case 0x8091043B:
+    case HELP_ID(IDC_DMA_SIZE_LABEL):
         context = 1;
         break;
     default:
@@ -177,17 +152,6 @@ static void RestartComputer()
     ExitWindowsEx(flags, 0);
 }
 
-// A boot option stored when it differs from the stored value (or that value
-// cannot be read back); storing one calls for a restart.
-static void StoreBootOption(const char *name, LONG field)
-{
-    DWORD stored;
-    if (ReadDwordValue(name, &stored) && stored == static_cast<DWORD>(field))
-        return;
-    WriteDwordValue(name, static_cast<DWORD>(field));
-    Panel.restartNeeded = 1;
-}
-
 // The number of a combo box's selected entry, or `fallback` without a selection.
 static LONG SelectedNumber(HWND page, int control, LONG fallback)
 {
@@ -199,19 +163,22 @@ static LONG SelectedNumber(HWND page, int control, LONG fallback)
     return atoi(text);
 }
 
+// Memory that DMA buffers may use without a warning, by physical memory.
+static LONG DmaLimitKB(LONG memoryMB)
+{
+    return memoryMB <= 15 ? 256 : memoryMB <= 31 ? 512 : 1024;
+}
+
 static void ApplyDmaBuffers(HWND page)
 {
-    DWORD storedCount, storedBytes;
-    BOOL haveCount = ReadDwordValue("GlintDMA.NumberOfBuffers", &storedCount);
-    BOOL haveSize = ReadDwordValue("GlintDMA.SizeOfBuffer", &storedBytes);
+    StoredDmaBuffers stored = ReadStoredDmaBuffers();
     // Without a selection the stored value is kept.
-    Panel.numberOfBuffers = SelectedNumber(page, IDC_DMA_BUFFERS, haveCount ? static_cast<LONG>(storedCount) : Panel.numberOfBuffers);
-    Panel.bufferSizeKB = SelectedNumber(page, IDC_DMA_SIZE, haveSize ? static_cast<LONG>(storedBytes / 1024) : Panel.bufferSizeKB);
-    LONG memory = PhysicalMemoryMB();
-    LONG limitKB = memory <= 15 ? 256 : memory <= 31 ? 512 : 1024;
+    Panel.numberOfBuffers = SelectedNumber(page, IDC_DMA_BUFFERS, stored.haveCount ? static_cast<LONG>(stored.count) : Panel.numberOfBuffers);
+    Panel.bufferSizeKB = SelectedNumber(page, IDC_DMA_SIZE, stored.haveSize ? static_cast<LONG>(stored.bytes / 1024) : Panel.bufferSizeKB);
+    LONG limitKB = DmaLimitKB(PhysicalMemoryMB());
     LONG totalKB = Panel.numberOfBuffers * Panel.bufferSizeKB;
-    if (haveCount && haveSize && static_cast<DWORD>(Panel.numberOfBuffers) == storedCount &&
-        static_cast<DWORD>(Panel.bufferSizeKB) * 1024 == storedBytes)
+    if (stored.haveCount && stored.haveSize && static_cast<DWORD>(Panel.numberOfBuffers) == stored.count &&
+        static_cast<DWORD>(Panel.bufferSizeKB) * 1024 == stored.bytes)
         return;
     char text[200];
     if (totalKB > 2 * limitKB) {
@@ -231,21 +198,14 @@ static void ApplyDmaBuffers(HWND page)
         if (MessageBoxA(page, text, "Brightvane 7K42Q Warning", MB_YESNO | MB_ICONEXCLAMATION | MB_DEFBUTTON2) == IDNO)
             return;
     }
-    WriteDwordValue("GlintDMA.NumberOfBuffers", static_cast<DWORD>(Panel.numberOfBuffers));
-    WriteDwordValue("GlintDMA.SizeOfBuffer", static_cast<DWORD>(Panel.bufferSizeKB) * 1024);
-    Panel.restartNeeded = 1;
+    StoreDmaBuffers();
 }
 
 static void ApplyPage(HWND page)
 {
-    WriteDwordValue("ExportSingleBufferedModes", static_cast<DWORD>(Panel.exportSingleBufferedModes));
-    WriteDwordValue("OpenGL.TextureCompression", static_cast<DWORD>(Panel.textureCompression));
-    StoreBootOption("EnableFastLine", Panel.enableFastLine);
-    StoreBootOption("3DExtensions.SupportGDISingle", Panel.supportGdiSingle);
-    StoreBootOption("3DExtensions.SupportGDIDouble", Panel.supportGdiDouble);
-    StoreBootOption("GlintDMA.Enabled", Panel.dmaEnabled);
+    StorePageOptions();
     ApplyDmaBuffers(page);
-    WriteDwordValue("GlintDMA.SystemMemory", static_cast<DWORD>(Panel.physicalMemoryMB));
+    StoreSystemMemory();
     if (Panel.restartNeeded &&
         MessageBoxA(page, "Would you like to reboot so that system changes may take affect?",
                     "Brightvane 7K42Q Settings Change", MB_YESNO) == IDYES)

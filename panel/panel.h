@@ -11,9 +11,10 @@
 #define ESCAPE_QUERY_ADAPTER 0x1100
 #define QUERY_ADAPTER_CODE   109
 
-// Vendors whose adapters the page serves.
-#define VENDOR_3DLABS 0x3D3D
-#define VENDOR_TI     0x104C
+// Vendors whose adapters the page serves: the chip's own maker, and the
+// second source whose device identifiers name the chip family.
+#define VENDOR_CHIP           0x3D3D
+#define VENDOR_SECOND_SOURCE  0x104C
 
 // The escape's 144-byte reply: 36 little-endian words.
 struct AdapterInfo {
@@ -58,13 +59,26 @@ extern PanelState Panel;
 extern HINSTANCE ModuleInstance;
 extern LONG ModuleObjectCount;
 
-// Adapter probe and driver settings store (adapter.cpp)
+// Adapter probe and the machine's memory (adapter.cpp)
 BOOL ProbeAdapter();
 LONG PhysicalMemoryMB();
+
+// The display driver's option store (options.cpp)
 BOOL OpenDriverKey();
-BOOL ReadDwordValue(const char *name, DWORD *value);
-BOOL ReadBinaryDwordValue(const char *name, DWORD *value);
-void WriteDwordValue(const char *name, DWORD value);
+// Every option into Panel, defaults stored for the missing ones; FALSE when
+// the key cannot be opened or the chip clock is not recorded.
+BOOL LoadPageOptions();
+// The two immediate options, and the boot options that changed (each of
+// those calls for a restart).
+void StorePageOptions();
+// The DMA buffer options as stored; `have...` is FALSE for one not readable.
+struct StoredDmaBuffers {
+    BOOL haveCount, haveSize;
+    DWORD count, bytes;
+};
+StoredDmaBuffers ReadStoredDmaBuffers();
+void StoreDmaBuffers(); // Panel's count and size; calls for a restart
+void StoreSystemMemory();
 
 // The adapter page (page.cpp)
 INT_PTR CALLBACK PageDialogProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam);

@@ -30,7 +30,7 @@ extern "C" HRESULT WINAPI DllGetClassObject(REFCLSID clsid, REFIID iid, LPVOID *
         return CLASS_E_CLASSNOTAVAILABLE;
     if (!SameId(iid, IID_IClassFactory) && !SameId(iid, IID_IUnknown))
         return E_NOINTERFACE;
-    PanelClassFactory *factory = NewPanelClassFactory(CreatePanelExtension, &ModuleObjectCount, NULL);
+    PanelClassFactory *factory = NewPanelClassFactory();
     if (!factory)
         return E_OUTOFMEMORY;
     *object = factory;
