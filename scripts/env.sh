@@ -1,6 +1,8 @@
 # Sourced by the scripts: where the build and the 32-bit Wine prefix live.
+# The build folder is the win32 preset's, fixed; a second checkout builds in
+# its own. The prefix may live elsewhere (WINEPREFIX).
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-BUILD=${BUILD:-$ROOT/build}
+BUILD=$ROOT/build
 export WINEPREFIX=${WINEPREFIX:-$BUILD/wineprefix}
 export WINEARCH=win32
 export WINEDEBUG=${WINEDEBUG:--all}

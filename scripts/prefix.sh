@@ -5,6 +5,14 @@
 set -euo pipefail
 source "$(dirname "$0")/env.sh"
 
+# Everything here runs in Wine's 32-bit loader: a kernel without 32-bit
+# emulation (dmesg: "32-bit emulation disabled") cannot start it at all.
+if ! wine --version >/dev/null 2>&1; then
+  echo "prefix.sh: Wine's 32-bit loader does not start on this machine ($(uname -sr)): its kernel cannot run" \
+       "32-bit x86 programs, so the 32-bit prefix, the virtual board and every test under Wine cannot run here" >&2
+  exit 1
+fi
+
 if [ -f "$WINEPREFIX/system.reg" ] && grep -q '^#arch=win32' "$WINEPREFIX/system.reg"; then
   exit 0
 fi
