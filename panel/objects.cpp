@@ -61,20 +61,6 @@ static const IClassFactoryVtbl FactoryOperations = {
     FactoryQueryInterface, FactoryAddRef, FactoryRelease, FactoryCreateInstance, FactoryLockServer,
 };
 
-PanelClassFactory *NewPanelClassFactory()
-{
-    PanelClassFactory *factory = static_cast<PanelClassFactory *>(LocalAlloc(LMEM_ZEROINIT, sizeof *factory));
-    if (!factory)
-        return NULL;
-    factory->operations = &FactoryOperations;
-    factory->referenceCount = 1;
-    factory->createObject = CreatePanelExtension;
-    factory->objectCounter = &ModuleObjectCount;
-    factory->interfaceFilter = NULL; // CreateInstance goes straight to createObject
-    ++ModuleObjectCount;
-    return factory;
-}
-
 // PanelExtension
 
 static HRESULT STDMETHODCALLTYPE ExtensionQueryInterface(IShellPropSheetExt *self, REFIID iid, void **object)
@@ -132,7 +118,7 @@ static const IShellPropSheetExtVtbl ExtensionOperations = {
     ExtensionQueryInterface, ExtensionAddRef, ExtensionRelease, ExtensionAddPages, ExtensionReplacePage,
 };
 
-HRESULT CreatePanelExtension(IUnknown *outer, REFIID iid, void **object)
+static HRESULT CreatePanelExtension(IUnknown *outer, REFIID iid, void **object)
 {
     if (outer)
         return CLASS_E_NOAGGREGATION;
@@ -152,4 +138,18 @@ HRESULT CreatePanelExtension(IUnknown *outer, REFIID iid, void **object)
     HRESULT result = ExtensionQueryInterface(self, iid, object);
     ExtensionRelease(self);
     return result;
+}
+
+PanelClassFactory *NewPanelClassFactory()
+{
+    PanelClassFactory *factory = static_cast<PanelClassFactory *>(LocalAlloc(LMEM_ZEROINIT, sizeof *factory));
+    if (!factory)
+        return NULL;
+    factory->operations = &FactoryOperations;
+    factory->referenceCount = 1;
+    factory->createObject = CreatePanelExtension;
+    factory->objectCounter = &ModuleObjectCount;
+    factory->interfaceFilter = NULL; // CreateInstance goes straight to createObject
+    ++ModuleObjectCount;
+    return factory;
 }

@@ -33,6 +33,5 @@ struct PanelExtension {
 // A new factory of PanelExtension objects (reference count 1), counted in
 // ModuleObjectCount; NULL when memory is short.
 PanelClassFactory *NewPanelClassFactory();
-HRESULT CreatePanelExtension(IUnknown *outer, REFIID iid, void **object);
 
 #endif
