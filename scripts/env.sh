@@ -7,3 +7,7 @@ export WINEPREFIX=${WINEPREFIX:-$BUILD/wineprefix}
 export WINEARCH=win32
 export WINEDEBUG=${WINEDEBUG:--all}
 export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
+
+# A Linux path as Wine's Z: drive names it, without starting Wine (which
+# would create a prefix before prefix.sh could make it 32-bit).
+winpath() { local p; p=$(realpath -m "$1"); printf 'Z:%s' "${p//\//\\}"; }

@@ -6,6 +6,6 @@ source "$(dirname "$0")/env.sh"
 "$ROOT/scripts/build.sh" >/dev/null
 mkdir -p "$ROOT/docs"
 cd "$BUILD/bin"
-docs=$(winepath -w "$ROOT/docs" 2>/dev/null)
+docs=$(winpath "$ROOT/docs")
 xvfb-run -a -s "-screen 0 1024x768x24" "$ROOT/scripts/wine-session.sh" bash -c \
   "wine screenshots.exe '$docs' && wine panelhost.exe --screenshot '$docs\\panel.png'"

@@ -7,33 +7,9 @@ using std::min;
 #include <objidl.h>
 #include <gdiplus.h>
 #include "png.h"
+#include "yuy2.h"
 
 static const CLSID PngEncoder = {0x557CF406, 0x1A04, 0x11D3, {0x9A, 0x73, 0x00, 0x00, 0xF8, 0x1E, 0xF3, 0x2E}};
-static const DWORD FourccYuy2 = 0x32595559;
-
-static BYTE Clamp(int value)
-{
-    return (BYTE)(value < 0 ? 0 : value > 255 ? 255 : value);
-}
-
-// YUY2 (full range) to 32-bit BGRX, top-down.
-static std::vector<BYTE> Yuy2ToRgb(const BYTE *frame, LONG width, LONG height, LONG stride)
-{
-    std::vector<BYTE> rgb((size_t)width * height * 4);
-    for (LONG y = 0; y < height; y++) {
-        const BYTE *in = frame + (size_t)y * stride;
-        BYTE *out = &rgb[(size_t)y * width * 4];
-        for (LONG x = 0; x < width; x++, out += 4) {
-            int luma = in[(x & ~1) * 2 + (x & 1) * 2];
-            int u = in[(x & ~1) * 2 + 1] - 128, v = in[(x & ~1) * 2 + 3] - 128;
-            out[0] = Clamp(luma + ((454 * u) >> 8));
-            out[1] = Clamp(luma - ((88 * u + 183 * v) >> 8));
-            out[2] = Clamp(luma + ((359 * v) >> 8));
-            out[3] = 0;
-        }
-    }
-    return rgb;
-}
 
 bool SaveFramePng(const char *path, const BITMAPINFOHEADER &h, const BYTE *frame)
 {
@@ -50,7 +26,8 @@ bool SaveFramePng(const char *path, const BITMAPINFOHEADER &h, const BYTE *frame
     INT pitch;
     Gdiplus::PixelFormat format;
     if (h.biCompression == FourccYuy2) {
-        converted = Yuy2ToRgb(frame, width, height, stride);
+        converted.resize((size_t)width * height * 4);
+        Yuy2ToBgrx(frame, width, height, stride, converted.data());
         scan0 = converted.data();
         pitch = width * 4;
         format = PixelFormat32bppRGB;
