@@ -101,6 +101,7 @@ def check_tls(_, bin):
 
         directory = image.directories[9][0]
         start, end, index, callbacks = (image.u32(directory + 4 * i) - image.base for i in range(4))
+        # The template holds only the runtime's markers _tls_start and _tls_end.
         template = image.data[image.offset(start):image.offset(start) + end - start]
         check(f'{built_name} TLS template (bytes, zero fill)', (b'\0' * 4, 0), (template, image.u32(directory + 16)))
         names = []
@@ -121,7 +122,8 @@ def check_tls(_, bin):
         check(f'{built_name} references to ___w64_mingwthr_add_key_dtor', 0,
               len(re.findall(r'\s(call|jmp) +[0-9a-f]+ <____w64_mingwthr_add_key_dtor>', code))
               + list(fixups.values()).count(adder))
-        check(f'{built_name} thread-local initialisers', 4, symbols['___xd_z'][0] - symbols['___xd_a'][0])
+        check(f'{built_name} bytes from ___xd_a to ___xd_z (4: no initialiser)', 4,
+              symbols['___xd_z'][0] - symbols['___xd_a'][0])
         check(f'{built_name} functions referring to _CRT_MT', {'___dyn_tls_init@12'},
               {within(site) for site, target in fixups.items() if target == symbols['__CRT_MT'][0]})
         check(f'{built_name} functions with x87 instructions', {'__fpreset'}, x87_functions(code))
