@@ -6,9 +6,18 @@ set(NT4_LINK_OPTIONS
   -Wl,--major-subsystem-version,4 -Wl,--minor-subsystem-version,0
   -Wl,--major-os-version,4 -Wl,--minor-os-version,0)
 
-# A shipped DLL: only the NT 4.0 API is declared to its sources, no "lib" prefix.
+# The project's version for the shipped DLLs' version resources (project_version.h).
+configure_file(${CMAKE_CURRENT_LIST_DIR}/project_version.h.in ${PROJECT_BINARY_DIR}/version/project_version.h @ONLY)
+
+# A shipped DLL: only the NT 4.0 API is declared to its sources, no "lib" prefix,
+# the project's version in its version resource.
 function(nt4_dll target)
   set_target_properties(${target} PROPERTIES PREFIX "")
+  target_include_directories(${target} PRIVATE ${PROJECT_BINARY_DIR}/version)
+  # windres writes no dependency file: the resources follow a change of version.
+  get_target_property(sources ${target} SOURCES)
+  list(FILTER sources INCLUDE REGEX "\\.rc$")
+  set_property(SOURCE ${sources} APPEND PROPERTY OBJECT_DEPENDS ${PROJECT_BINARY_DIR}/version/project_version.h)
   target_compile_definitions(${target} PRIVATE _WIN32_WINNT=0x0400 WINVER=0x0400 WIN32_LEAN_AND_MEAN)
   target_compile_options(${target} PRIVATE -fno-exceptions)
   target_link_options(${target} PRIVATE ${NT4_LINK_OPTIONS} -Wl,--subsystem,windows:4.0)

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what building and testing needs on a Debian 12 machine: the i386
-# architecture, Wine (32-bit), mingw-w64, CMake, Xvfb and GoogleTest's source.
+# architecture, Wine (32-bit), mingw-w64, CMake, Xvfb and GoogleTest's source;
+# mtools and zip for the driver disk.
 set -euo pipefail
 
 need=()
@@ -13,6 +14,8 @@ command -v xvfb-run >/dev/null || need+=(xvfb xauth)
 command -v ninja >/dev/null || need+=(ninja-build)
 command -v ffprobe >/dev/null || need+=(ffmpeg)
 command -v python3 >/dev/null || need+=(python3)
+command -v mformat >/dev/null || need+=(mtools)
+command -v zip >/dev/null || need+=(zip)
 [ ${#need[@]} -eq 0 ] && exit 0
 
 SUDO=""
