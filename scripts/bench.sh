@@ -7,3 +7,19 @@ source "$(dirname "$0")/env.sh"
 cd "$BUILD/bin"
 xvfb-run -a -s "-screen 0 1024x768x24" "$ROOT/scripts/wine-session.sh" \
   bash -c "wine board_bench.exe && wine stream_bench.exe"
+
+# The capture client end to end: 640 x 480 x 32 at the live rate for 10 s,
+# without and with the preview (its closing line gives frames, drops, late
+# buffers and its processor time per frame).
+settings='HKCU\Software\ORVANTA\Multimedia\Brightvane 7K42Q VideoIn'
+avi=$(winpath "$BUILD/bench.avi")
+xvfb-run -a -s "-screen 0 1024x768x24" "$ROOT/scripts/wine-session.sh" bash -c "
+  for value in Width=640 Height=480 ScaleX=0 ScaleY=0 OffsetX=0 OffsetY=0 Format=3; do
+    wine reg add '$settings' /v \${value%=*} /t REG_DWORD /d \${value#*=} /f >/dev/null
+  done
+  for preview in '' --preview; do
+    echo \"client \${preview:-without preview}:\"
+    wine capture.exe --seconds 10 \$preview '$avi' </dev/null | grep 'frames captured'
+  done
+  wine reg delete 'HKCU\Software\ORVANTA' /f >/dev/null"
+rm -f "$BUILD/bench.avi"

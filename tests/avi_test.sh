@@ -55,6 +55,52 @@ done
 frames=$(probe "$work/stopped.avi" nb_read_frames)
 check "stopped early, a readable file" yes "$([ -n "$frames" ] && [ "$frames" -gt 10 ] && [ "$frames" -lt 500 ] && echo yes || echo "no ($frames frames)")"
 
+# Segments: every file whole, the frames adding up, and consecutive across
+# each seam. The board's square moves 8 scene pixels a frame, 31 places round:
+# at the default window (1:4 from scene x 144) it starts at column 52 + 2 k
+# of row 100 for frame number k mod 31.
+square() { # file, frame index: k
+  ffmpeg -v error -i "$1" -vf "select=eq(n\\,$2)" -frames:v 1 -f rawvideo -pix_fmt rgb24 - |
+    python3 -c "import sys; d = sys.stdin.buffer.read(); r = d[100 * 160 * 3:101 * 160 * 3]
+print(next(((x - 52) // 2 for x in range(50, 160) if r[3 * x:3 * x + 3] == bytes((255, 255, 255))), -1))"
+}
+(cd "$bin" && wine boardctl.exe pace free)
+(cd "$bin" && wine capture.exe --format rgb15 --size 160x120 --frames 60 --segment-mb 1 \
+  "$(winepath -w "$work/seg.avi")") >"$work/log" 2>&1 || { echo "FAILED: segmented capture"; cat "$work/log"; failures=$((failures + 1)); }
+total=0 previous=""
+for file in "$work/seg.avi" "$work/seg.001.avi" "$work/seg.002.avi"; do
+  count=$(probe "$file" nb_read_frames)
+  check "$(basename "$file") is whole" yes "$([ -n "$count" ] && [ "$count" -gt 0 ] && echo yes)"
+  total=$((total + ${count:-0}))
+  if [ -n "$previous" ]; then
+    check "seam before $(basename "$file")" "$(( ($(square "$previous" $((previous_count - 1))) + 1) % 31 ))" "$(square "$file" 0)"
+  fi
+  previous=$file previous_count=${count:-0}
+done
+check "frames in the segments" 60 "$total"
+check "no fourth segment" no "$([ -e "$work/seg.003.avi" ] && echo yes || echo no)"
+(cd "$bin" && wine boardctl.exe reset)
+
+# A client held up for half a second at the live rate: the periods it missed
+# are empty frames, counted in its closing line, and the file plays as long as
+# the frames it covers.
+(cd "$bin" && wine capture.exe --format rgb15 --size 160x120 --seconds 5 --buffers 2 \
+  "$(winepath -w "$work/held.avi")") >"$work/log" 2>&1 </dev/null &
+sleep 2.5
+pid=$(pgrep -n -f 'capture.exe --format rgb15 --size 160x120 --seconds 5')
+kill -STOP "$pid"; sleep 0.5; kill -CONT "$pid"
+wait
+dropped=$(sed -n 's/.* \([0-9]*\) dropped (written empty).*/\1/p' "$work/log")
+covered=$(sed -n 's/.*late, \([0-9.]*\) s recorded.*/\1/p' "$work/log")
+empty=$(python3 -c "import struct, sys; d = open(sys.argv[1], 'rb').read(); i = d.rindex(b'idx1')
+n = struct.unpack_from('<I', d, i + 4)[0] // 16
+print(sum(struct.unpack_from('<4sIII', d, i + 8 + 16 * e)[3] == 0 for e in range(n)))" "$work/held.avi")
+check "frames dropped while held" yes "$([ "${dropped:-0}" -ge 8 ] && echo yes || echo "no ($dropped)")"
+check "empty frames in the file" "$dropped" "$empty"
+duration=$(ffprobe -v error -select_streams v:0 -show_entries stream=duration -of csv=p=0 "$work/held.avi")
+check "playing time within a frame of the time recorded" yes \
+  "$(python3 -c "print('yes' if abs($duration - $covered) <= 0.04 else '$duration against $covered')")"
+
 # An NTSC-first video standard gives the stream its 29.97 frames a second.
 wine reg add "$settings" /v Source /t REG_DWORD /d 1 /f >/dev/null 2>&1
 capture rgb15 "$work/ntsc.avi"

@@ -181,18 +181,24 @@ int main()
                               {"160x120 RGB 15", 2, 160, 120, 2, 160 * 120 * 2}};
     Pace(true);
     for (const Format &f : formats) {
-        // Interleaved rounds; the median of each, as the two cores are shared
-        // with the wineserver and the board's driver host.
-        std::vector<double> raw, rawFour, through;
-        for (int round = 0; round < 3; round++) {
+        // Interleaved rounds, each giving its own ratios, as the two cores are
+        // shared with the wineserver and the board's driver host: the median
+        // and the spread of seven tell how far one figure can be trusted.
+        std::vector<double> raw, rawFour, through, toOne, toFour;
+        for (int round = 0; round < 7; round++) {
             raw.push_back(RawRate(f, 2, 1));
             rawFour.push_back(RawRate(f, 2, 4));
             through.push_back(DriverRate(f, 2));
+            toOne.push_back(through.back() / raw.back());
+            toFour.push_back(through.back() / rawFour.back());
         }
-        double r1 = Median(raw), r4 = Median(rawFour), d = Median(through);
-        std::printf("free-running %s: raw ReadFile into 1 buffer %.0f frames/s, into 4 in turn %.0f frames/s;\n"
-                    "  through the driver with 4 buffers %.0f frames/s: ratio %.3f to 1 buffer, %.3f to 4\n",
-                    f.name, r1, r4, d, d / r1, d / r4);
+        auto spread = [](const std::vector<double> &v) { return *std::max_element(v.begin(), v.end()) -
+                                                                *std::min_element(v.begin(), v.end()); };
+        std::printf("free-running %s, medians of 7 rounds: raw ReadFile into 1 buffer %.0f frames/s, into 4 in turn\n"
+                    "  %.0f frames/s; through the driver with 4 buffers %.0f frames/s: ratio %.3f (spread %.3f) to\n"
+                    "  1 buffer, %.3f (spread %.3f) to 4\n",
+                    f.name, Median(raw), Median(rawFour), Median(through), Median(toOne), spread(toOne),
+                    Median(toFour), spread(toFour));
     }
     long frames = 10000;
     SIZE_T growth = 0;

@@ -67,6 +67,16 @@ static double NowMs()
     return now.QuadPart * 1000.0 / frequency.QuadPart;
 }
 
+// The processor time this process has used, the capture thread's included.
+static double ProcessorMs()
+{
+    FILETIME created, exited, kernel, user;
+    if (!GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user))
+        return 0;
+    auto ms = [](FILETIME t) { return ((static_cast<ULONGLONG>(t.dwHighDateTime) << 32) | t.dwLowDateTime) / 1e4; };
+    return ms(kernel) + ms(user);
+}
+
 static DWORD Send(HDRVR driver, UINT message, LPARAM lParam1 = 0, LPARAM lParam2 = 0)
 {
     return static_cast<DWORD>(SendDriverMessage(driver, message, lParam1, lParam2));
@@ -176,7 +186,7 @@ int Record(HDRVR driver, const RecordOptions &o, const BITMAPINFOHEADER &h)
 
     const double period = 1000.0 * o.scale / o.rate, stallMs = std::max(1000.0, 10 * period);
     const double start = NowMs();
-    double lastFrame = start, firstFrame = -1, stopTime = 0, lastReport = start;
+    double lastFrame = start, firstFrame = -1, lastWritten = 0, stopTime = 0, lastReport = start;
     bool stopping = false, stalled = false, ended = true;
     for (;;) {
         double now = NowMs();
@@ -217,6 +227,7 @@ int Record(HDRVR driver, const RecordOptions &o, const BITMAPINFOHEADER &h)
             if (firstFrame < 0)
                 firstFrame = now;
             WriteFrame(segments, p, *header, (now - firstFrame) / period + 0.5, o, h, counts);
+            lastWritten = now;
         }
         if (!stopping && !p.failed && !AddBuffer(driver, header))
             p.failed = true;
@@ -230,8 +241,11 @@ int Record(HDRVR driver, const RecordOptions &o, const BITMAPINFOHEADER &h)
     Send(driver, DVM_STREAM_FINI);
     StopPreview();
     bool kept = CloseSegments(segments);
-    std::printf("\rcapture: %ld frames captured, %ld dropped (written empty), %ld buffers late, %.1f s%s\n",
-                p.captured, p.dropped, Back.late.load(), (NowMs() - start) / 1000,
+    // The time the frames cover, from the first frame's period to the last's.
+    double covered = firstFrame < 0 ? 0 : (lastWritten - firstFrame + period) / 1000;
+    std::printf("\rcapture: %ld frames captured, %ld dropped (written empty), %ld buffers late, %.3f s recorded, "
+                "%.2f ms of processor time a frame%s\n",
+                p.captured, p.dropped, Back.late.load(), covered, ProcessorMs() / std::max(p.captured, 1L),
                 WaitForSingleObject(Back.userStop, 0) == WAIT_OBJECT_0 ? " (stopped)" : "");
     std::string files;
     for (const std::string &path : segments.paths)

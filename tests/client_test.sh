@@ -1,0 +1,69 @@
+#!/usr/bin/env bash
+# The capture client against failures and with the installed drivers: each
+# case sets the board up, runs the client, and checks its exit status, what
+# it says, and the files it leaves. Runs inside a Wine session.
+set -uo pipefail
+bin=$1
+work=$(mktemp -d)
+board() { (cd "$bin" && wine boardctl.exe "$@") >/dev/null; }
+trap 'board reset; wine reg delete "$drivers32" /v msvideo3 /f >/dev/null 2>&1; rm -rf "$work"' EXIT
+drivers32='HKLM\Software\Microsoft\Windows NT\CurrentVersion\Drivers32'
+failures=0
+
+fail() { echo "FAILED: $*"; failures=$((failures + 1)); }
+frames() { ffprobe -v error -count_frames -select_streams v:0 -show_entries stream=nb_read_frames -of csv=p=0 "$1"; }
+
+# status, text, client arguments: the client exits with `status` and says `text`.
+run() {
+  local status=$1 text=$2
+  shift 2
+  (cd "$bin" && wine capture.exe "$@") >"$work/log" 2>&1 </dev/null
+  local got=$?
+  if [ "$got" -ne "$status" ] || ! grep -q -- "$text" "$work/log"; then
+    fail "capture $*: expected status $status and '$text', got $got:"
+    cat "$work/log"
+  fi
+}
+small() { echo --format rgb15 --size 160x120 "$@"; }
+
+# Refused before any file exists: the start, the device, a second client.
+board reset
+board refuse 1D0840
+run 1 "cannot start a stream" $(small --frames 10) "$(winepath -w "$work/refused.avi")"
+board reset
+board absent on
+run 1 "device not detected" $(small --frames 10) "$(winepath -w "$work/absent.avi")"
+board reset
+(cd "$bin" && wine capture.exe $(small --seconds 6) "$(winepath -w "$work/first.avi")" >/dev/null 2>&1 </dev/null) &
+sleep 2
+run 1 "cannot start a stream" --frames 10 "$(winepath -w "$work/second.avi")"
+wait
+for name in refused absent second; do
+  [ ! -e "$work/$name.avi" ] || fail "$name.avi was created"
+done
+[ "$(frames "$work/first.avi")" -gt 50 ] || fail "the first client did not record while the second was refused"
+
+# Reads that fail from the third second on: the client notices, keeps the file.
+board reset
+(sleep 3; board fail-reads 100000 io) &
+run 1 "stopped delivering frames after" $(small --seconds 8) "$(winepath -w "$work/stalled.avi")"
+wait
+count=$(frames "$work/stalled.avi")
+[ -n "$count" ] && [ "$count" -gt 40 ] && [ "$count" -lt 100 ] || fail "stalled.avi holds '$count' frames"
+
+# A refused write in the middle: the second file's name is taken by a folder.
+board reset
+board pace free
+mkdir "$work/blocked.001.avi"
+run 1 "cannot create" $(small --frames 60 --segment-mb 1) "$(winepath -w "$work/blocked.avi")"
+[ "$(frames "$work/blocked.avi")" = 25 ] || fail "blocked.avi does not hold the 25 frames before the failure"
+
+# The installed drivers, and recording from the Nth.
+board reset
+wine reg add "$drivers32" /v msvideo3 /d zentacap.dll /f >/dev/null 2>&1
+run 0 "^3  zentacap.dll" --list
+run 0 "wrote" --device 3 $(small --frames 5) "$(winepath -w "$work/device3.avi")"
+run 1 "no capture driver is installed as device 7" --device 7 $(small --frames 5) "$(winepath -w "$work/device7.avi")"
+
+echo "$(( failures == 0 ? 1 : 0 )) passed, $(( failures == 0 ? 0 : 1 )) failed"
+[ "$failures" -eq 0 ]
