@@ -44,6 +44,15 @@ static void CALLBACK OnStream(HDRVR, UINT message, DWORD_PTR, DWORD_PTR header, 
     }
 }
 
+// Headers handed back and not yet taken.
+static size_t Returned()
+{
+    EnterCriticalSection(&Back.lock);
+    size_t count = Back.count;
+    LeaveCriticalSection(&Back.lock);
+    return count;
+}
+
 static VIDEOHDR *NextReturned()
 {
     VIDEOHDR *header = NULL;
@@ -193,6 +202,11 @@ int Record(HDRVR driver, const RecordOptions &o, const BITMAPINFOHEADER &h)
         if (!stopping) {
             bool done = p.failed || WaitForSingleObject(Back.userStop, 0) == WAIT_OBJECT_0 ||
                         (o.frames ? static_cast<DWORD>(p.captured) >= o.frames : now - start >= o.seconds * 1000);
+            if (!done && WaitForSingleObject(Back.closed, 0) == WAIT_OBJECT_0 && !Returned()) {
+                std::fprintf(stderr, "\ncapture: the driver ended the stream by itself after %ld frames\n",
+                             p.captured);
+                stalled = p.failed = done = true;
+            }
             // Only a driver that holds buffers owes frames.
             if (!done && Back.held > 0 && now - lastFrame > stallMs) {
                 std::fprintf(stderr, "\ncapture: the device stopped delivering frames after %ld frames "

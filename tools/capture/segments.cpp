@@ -45,7 +45,9 @@ static bool OpenSegment(AviSegments &s)
     HRESULT result = AVIFileOpenA(&s.file, path.c_str(), OF_CREATE | OF_WRITE, NULL);
     if (result != AVIERR_OK) {
         s.file = NULL;
-        return Fail("cannot create", path, result, GetLastError());
+        Fail("cannot create", path, result, GetLastError());
+        s.paths.pop_back(); // nothing of it exists
+        return false;
     }
     AVISTREAMINFOA info = {};
     info.fccType = streamtypeVIDEO;
@@ -71,12 +73,13 @@ static bool OpenSegment(AviSegments &s)
 // Closes the open file, then opens it again to see that every frame is there.
 static bool CloseSegment(AviSegments &s)
 {
+    if (!s.file)
+        return false;
     const std::string &path = s.paths.back();
     if (s.stream)
         AVIStreamRelease(s.stream);
-    if (s.file)
-        AVIFileRelease(s.file); // the last release writes the index
-    bool whole = s.file && s.stream;
+    AVIFileRelease(s.file); // the last release writes the index
+    bool whole = s.stream != NULL;
     s.stream = NULL;
     s.file = NULL;
     if (!whole)
