@@ -37,22 +37,30 @@ static DWORD HandleFormat(DWORD channel, DWORD flags, VIDEOCONFIGPARMS *parms)
 {
     if (channel != VIDEO_IN)
         return DV_ERR_NOTSUPPORTED;
+    if (!parms)
+        return DV_ERR_PARAM2;
     LPVOID data = parms->lpData1;
     DWORD size = parms->dwSize1;
     switch (flags) {
     case VIDEO_CONFIGURE_QUERYSIZE:
     case VIDEO_CONFIGURE_GET | VIDEO_CONFIGURE_QUERYSIZE:
+        if (!parms->lpdwReturn)
+            return DV_ERR_PARAM2;
         *parms->lpdwReturn = sizeof(BITMAPINFOHEADER);
         return DV_ERR_OK;
     case VIDEO_CONFIGURE_SET:
     case VIDEO_CONFIGURE_SET | VIDEO_CONFIGURE_CURRENT:
         if (!CurrentSession)
             return DV_ERR_INVALHANDLE; // sent for an instance never opened
+        if (!data)
+            return DV_ERR_PARAM2;
         return SetCaptureFormat(static_cast<const BITMAPINFOHEADER *>(data), size);
     case VIDEO_CONFIGURE_GET:
     case VIDEO_CONFIGURE_GET | VIDEO_CONFIGURE_CURRENT:
         if (!CurrentSession)
             return DV_ERR_INVALHANDLE;
+        if (!data)
+            return DV_ERR_PARAM2;
         return GetCaptureFormat(static_cast<BITMAPINFOHEADER *>(data), size);
     case VIDEO_CONFIGURE_QUERY | VIDEO_CONFIGURE_SET:
     case VIDEO_CONFIGURE_QUERY | VIDEO_CONFIGURE_GET:
@@ -74,8 +82,13 @@ static DWORD HandleRect(DWORD channel, BOOL sourceRect, RECT *rect, DWORD flags)
     return DV_ERR_OK;
 }
 
-static DWORD HandleChannelCaps(DWORD channel, CHANNEL_CAPS *caps, DWORD)
+static DWORD HandleChannelCaps(DWORD channel, CHANNEL_CAPS *caps, DWORD size)
 {
+    // A record shorter than CHANNEL_CAPS would be written past its end.
+    if (!caps)
+        return DV_ERR_PARAM1;
+    if (size < sizeof *caps)
+        return DV_ERR_PARAM2;
     caps->dwFlags = 0;
     if (channel == VIDEO_EXTERNALIN)
         caps->dwFlags = VCAPS_CAN_SCALE;

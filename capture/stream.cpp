@@ -190,11 +190,13 @@ static DWORD StartStream(CaptureStream &s, HANDLE device)
         JoinCaptureThread(s); // a stopping thread ends before the next starts
     if (!s.wakeEvent.load())
         s.wakeEvent.store(CreateEventA(NULL, FALSE, FALSE, NULL));
+    if (!s.wakeEvent.load())
+        return DV_ERR_NOMEM;
     s.stopRequested.store(0);
     s.threadClosesDevice = FALSE;
     s.threadDevice = device;
     s.captureThread = CreateThread(NULL, 0, CaptureThreadProc, &s, 0, &s.captureThreadId);
-    return DV_ERR_OK;
+    return s.captureThread ? DV_ERR_OK : DV_ERR_NOMEM; // no thread, no stream: the start failed
 }
 
 DWORD HandleStreamMessage(CaptureStream &s, HANDLE device, UINT message, LPARAM lParam1, LPARAM lParam2)

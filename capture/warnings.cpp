@@ -30,7 +30,7 @@ DWORD GetDriverErrorText(VIDEO_GETERRORTEXT_PARMS *parms)
 {
     // LoadStringA treats a zero-length buffer as a request for a pointer to
     // the resource, which would be written into lpText: such a buffer takes no text.
-    if (parms->dwLength == 0)
+    if (!parms || !parms->lpText || parms->dwLength == 0)
         return DV_ERR_PARAM1;
     int length = parms->dwLength > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int>(parms->dwLength);
     return LoadStringA(ModuleInstance, parms->dwError, parms->lpText, length) ? DV_ERR_OK : DV_ERR_PARAM1;

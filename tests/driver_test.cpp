@@ -137,13 +137,35 @@ TEST_F(DriverEntry, ChannelCapsReportScalingOnlyOnTheSourceChannel)
     const DWORD expected[8] = {640, 480, 640, 480, 80, 60, 80, 60};
     EXPECT_EQ(std::memcmp(&caps.dwSrcRectXMod, expected, sizeof expected), 0);
     std::memset(&caps, 0x55, sizeof caps);
-    EXPECT_EQ(Send(4, DVM_GET_CHANNEL_CAPS, reinterpret_cast<LPARAM>(&caps), 0), DV_ERR_OK);
+    EXPECT_EQ(Send(4, DVM_GET_CHANNEL_CAPS, reinterpret_cast<LPARAM>(&caps), sizeof caps), DV_ERR_OK);
     EXPECT_EQ(caps.dwFlags, 0u);
     EXPECT_EQ(std::memcmp(&caps.dwSrcRectXMod, expected, sizeof expected), 0);
     std::memset(&caps, 0x55, sizeof caps);
     EXPECT_EQ(Send(2, DVM_GET_CHANNEL_CAPS, reinterpret_cast<LPARAM>(&caps), sizeof caps), DV_ERR_NOTSUPPORTED);
     EXPECT_EQ(caps.dwFlags, 0u) << "cleared before the channel is examined";
     EXPECT_EQ(caps.dwSrcRectXMod, 0x55555555u);
+}
+
+// Records the host left out or made too short are refused and nothing is
+// written past them.
+TEST_F(DriverEntry, MissingOrShortRecordsAreRefusedUnwritten)
+{
+    CHANNEL_CAPS caps;
+    std::memset(&caps, 0x55, sizeof caps);
+    EXPECT_EQ(Send(4, DVM_GET_CHANNEL_CAPS, reinterpret_cast<LPARAM>(&caps), sizeof caps - 4), DV_ERR_PARAM2);
+    EXPECT_EQ(caps.dwFlags, 0x55555555u);
+    EXPECT_EQ(Send(1, DVM_GET_CHANNEL_CAPS, 0, sizeof caps), DV_ERR_PARAM1);
+    VIDEOCONFIGPARMS empty = {};
+    EXPECT_EQ(Send(4, DVM_FORMAT, VIDEO_CONFIGURE_QUERYSIZE, 0), DV_ERR_PARAM2);
+    EXPECT_EQ(Send(4, DVM_FORMAT, VIDEO_CONFIGURE_QUERYSIZE, reinterpret_cast<LPARAM>(&empty)), DV_ERR_PARAM2);
+    VIDEO_GETERRORTEXT_PARMS noText = {DV_ERR_NOTDETECTED, nullptr, 64};
+    EXPECT_EQ(Send(4, DVM_GETERRORTEXT, reinterpret_cast<LPARAM>(&noText)), DV_ERR_PARAM1);
+    EXPECT_EQ(Send(4, DVM_GETERRORTEXT, 0), DV_ERR_PARAM1);
+    ASSERT_EQ(OpenChannelOfType(VIDEO_IN), 4);
+    empty.dwSize1 = sizeof(BITMAPINFOHEADER);
+    for (DWORD flags : {VIDEO_CONFIGURE_SET, VIDEO_CONFIGURE_GET | VIDEO_CONFIGURE_CURRENT})
+        EXPECT_EQ(Send(4, DVM_FORMAT, flags, reinterpret_cast<LPARAM>(&empty)), DV_ERR_PARAM2) << flags;
+    EXPECT_EQ(Send(4, DRV_CLOSE), 1);
 }
 
 }

@@ -288,4 +288,26 @@ TEST_F(Stream, TheLastCloseEndsARunningStreamBeforeItReturns)
     ASSERT_EQ(OpenChannelOfType(VIDEO_IN), 4); // for TearDown
 }
 
+HANDLE WINAPI RefuseThread(LPSECURITY_ATTRIBUTES, SIZE_T, LPTHREAD_START_ROUTINE, LPVOID, DWORD, LPDWORD)
+{
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return NULL;
+}
+
+TEST_F(Stream, AStartWithoutACaptureThreadFails)
+{
+    StreamClient client(driverProc, 4, 2, SmallFrame);
+    ASSERT_EQ(client.Init(), DV_ERR_OK);
+    ASSERT_EQ(client.AddAll(), DV_ERR_OK);
+    {
+        ImportPatch refuse(module, "kernel32.dll", "CreateThread", (void *)RefuseThread);
+        ASSERT_NE(refuse.original, nullptr);
+        EXPECT_EQ(client.Send(DVM_STREAM_START), DV_ERR_NOMEM);
+    }
+    EXPECT_EQ(client.Send(DVM_STREAM_START), DV_ERR_OK) << "a later start works";
+    EXPECT_TRUE(client.WaitForData(2, 5000));
+    client.Send(DVM_STREAM_STOP);
+    EXPECT_TRUE(client.WaitForClose(5000));
+}
+
 }
