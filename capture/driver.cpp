@@ -25,7 +25,8 @@ static LRESULT Configure(HWND parent)
 {
     if (InstallState == -1)
         return DRVCNF_OK;
-    return InstallState == 1 ? ShowAboutDialog(parent) : ShowSettingsDialog(parent);
+    LRESULT result = InstallState == 1 ? ShowAboutDialog(parent) : ShowSettingsDialog(parent);
+    return result == -1 ? DRVCNF_CANCEL : result; // -1: the dialog could not be made
 }
 
 static bool IsChannel(DWORD channel)

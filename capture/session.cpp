@@ -73,12 +73,13 @@ DWORD CloseChannel(DWORD channel)
 {
     if (!CurrentSession)
         return 0;
-    if (channel == VIDEO_EXTERNALIN)
-        CurrentSession->externalInOpen = 0;
-    else if (channel == VIDEO_IN)
-        CurrentSession->videoInOpen = 0;
-    else
+    // A channel that is not open holds no reference: closing it again must
+    // not release the one another channel holds.
+    DWORD *open = channel == VIDEO_EXTERNALIN ? &CurrentSession->externalInOpen
+                : channel == VIDEO_IN ? &CurrentSession->videoInOpen : NULL;
+    if (!open || !*open)
         return 0;
+    *open = 0;
     ReleaseSession();
     return 1;
 }

@@ -23,8 +23,9 @@ DWORD ShowChannelDialog(DWORD channel, HWND parent, DWORD flags)
         return DV_ERR_OK;
     if (!CurrentSession)
         return DV_ERR_INVALHANDLE; // sent for an instance never opened
-    DialogBoxParamA(ModuleInstance, MAKEINTRESOURCEA(dialog), parent, procedure,
-                    reinterpret_cast<LPARAM>(CurrentSession));
+    if (DialogBoxParamA(ModuleInstance, MAKEINTRESOURCEA(dialog), parent, procedure,
+                        reinterpret_cast<LPARAM>(CurrentSession)) == -1)
+        return DV_ERR_NOMEM; // the dialog could not be made
     return DV_ERR_OK;
 }
 

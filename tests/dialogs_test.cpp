@@ -224,4 +224,19 @@ TEST_F(Dialogs, ChannelDialogQueriesAndResults)
     EXPECT_EQ(Send(4, DRV_CLOSE), 1);
 }
 
+INT_PTR WINAPI RefuseDialog(HINSTANCE, LPCSTR, HWND, DLGPROC, LPARAM)
+{
+    return -1;
+}
+
+TEST_F(Dialogs, ADialogThatCannotBeMadeIsAFailureNotASuccess)
+{
+    ImportPatch refuse(module, "user32.dll", "DialogBoxParamA", (void *)RefuseDialog);
+    ASSERT_NE(refuse.original, nullptr);
+    EXPECT_EQ(Send(0, DRV_CONFIGURE, 0, 0), DRVCNF_CANCEL);
+    ASSERT_EQ(OpenChannelOfType(VIDEO_IN), 4);
+    EXPECT_EQ(Send(4, DVM_DIALOG, 0, 0), DV_ERR_NOMEM);
+    EXPECT_EQ(Send(4, DRV_CLOSE), 1);
+}
+
 }

@@ -291,12 +291,15 @@ TEST_F(Session, GetFormatNeedsFortyBytesAndWritesNoMore)
     EXPECT_EQ(Send(4, DRV_CLOSE), 1);
 }
 
-TEST_F(Session, ClosingAnUnknownChannelKeepsTheReference)
+TEST_F(Session, ClosingAnUnknownOrUnopenedChannelKeepsTheReference)
 {
     ASSERT_EQ(OpenChannelOfType(VIDEO_IN), 4);
     EXPECT_EQ(Send(2, DRV_CLOSE), 0);
+    EXPECT_EQ(Send(1, DRV_CLOSE), 0) << "channel 1 was never opened";
     BITMAPINFOHEADER h;
     EXPECT_EQ(GetFormat(&h), DV_ERR_OK);
+    BoardStatus status = {};
+    EXPECT_TRUE(GetBoardStatus(&status) && status.openers == 1) << "the device stays open for channel 4";
     EXPECT_EQ(Send(4, DRV_CLOSE), 1);
     EXPECT_TRUE(WaitForBoardClosed());
 }
