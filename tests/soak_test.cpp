@@ -2,27 +2,11 @@
 // handles and private memory where they were.
 #include "capture_rig.h"
 #include "stream_client.h"
-#include <psapi.h>
+#include "process_usage.h"
 
 namespace {
 
 const DWORD SmallFrame = 80 * 60 * 2;
-
-struct Usage {
-    DWORD handles;
-    SIZE_T privateBytes;
-};
-
-Usage Measure()
-{
-    Usage u = {};
-    GetProcessHandleCount(GetCurrentProcess(), &u.handles);
-    PROCESS_MEMORY_COUNTERS_EX counters = {};
-    counters.cb = sizeof counters;
-    GetProcessMemoryInfo(GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS *>(&counters), sizeof counters);
-    u.privateBytes = counters.PrivateUsage;
-    return u;
-}
 
 class Soak : public CaptureDriverTest {
 protected:
@@ -48,11 +32,11 @@ TEST_F(Soak, AThousandStreamCyclesLeakNothing)
     StreamClient client(driverProc, 4, 2, SmallFrame);
     for (int i = 0; i < 20; i++) StreamCycle(client);
     ASSERT_TRUE(client.WaitForClose(2000));
-    Usage before = Measure();
+    ProcessUsage before = MeasureProcess();
     for (int i = 0; i < 1000; i++) StreamCycle(client);
     // The next init waits for the last thread; then every cycle has ended.
     ASSERT_EQ(client.Init(), DV_ERR_OK);
-    Usage after = Measure();
+    ProcessUsage after = MeasureProcess();
     EXPECT_EQ(after.handles, before.handles);
     EXPECT_LE(after.privateBytes, before.privateBytes + 64 * 1024);
     EXPECT_EQ(Send(4, DRV_CLOSE), 1);
@@ -64,14 +48,14 @@ TEST_F(Soak, AThousandChannelOpenCloseCyclesLeakNothing)
         ASSERT_EQ(OpenChannelOfType(i % 2 ? VIDEO_IN : VIDEO_EXTERNALIN), i % 2 ? 4 : 1);
         ASSERT_EQ(Send(i % 2 ? 4 : 1, DRV_CLOSE), 1);
     }
-    Usage before = Measure();
+    ProcessUsage before = MeasureProcess();
     for (int i = 0; i < 1000; i++) {
         ASSERT_EQ(OpenChannelOfType(VIDEO_EXTERNALIN), 1);
         ASSERT_EQ(OpenChannelOfType(VIDEO_IN), 4);
         ASSERT_EQ(Send(1, DRV_CLOSE), 1);
         ASSERT_EQ(Send(4, DRV_CLOSE), 1);
     }
-    Usage after = Measure();
+    ProcessUsage after = MeasureProcess();
     EXPECT_EQ(after.handles, before.handles);
     EXPECT_LE(after.privateBytes, before.privateBytes + 64 * 1024);
 }

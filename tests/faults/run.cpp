@@ -8,10 +8,10 @@
 #include <memory>
 #include <string>
 #include <windows.h>
-#include <psapi.h>
 #include <tlhelp32.h>
 #include "client.h"
 #include "intercept.h"
+#include "process_usage.h"
 #include "run.h"
 #include "stream_client.h"
 #include "ui_script.h"
@@ -628,22 +628,6 @@ static void CheckAfterStep(DWORD baselineThreads)
         Broke("the device is still open after the last close");
 }
 
-struct Usage {
-    DWORD handles;
-    SIZE_T privateBytes;
-};
-
-static Usage Measure()
-{
-    Usage u = {};
-    GetProcessHandleCount(GetCurrentProcess(), &u.handles);
-    PROCESS_MEMORY_COUNTERS_EX counters = {};
-    counters.cb = sizeof counters;
-    GetProcessMemoryInfo(GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS *>(&counters), sizeof counters);
-    u.privateBytes = counters.PrivateUsage;
-    return u;
-}
-
 // Wine's own noise over a schedule (its server caches, GDI and the dialogs'
 // first use): allowed on top of the usage measured after the warm-up.
 static const DWORD HandleAllowance = 32;
@@ -684,7 +668,7 @@ std::string RunSchedule(const std::vector<Step> &steps, bool broken)
     RunStep({STEP_DIALOG, 1, 0, 0});
     RunStep({STEP_CLOSE, 4, 0, 0});
     const DWORD threads = ThreadCount();
-    const Usage before = Measure();
+    const ProcessUsage before = MeasureProcess();
     for (size_t i = 0; i < steps.size() && R.broke.empty(); i++) {
         std::printf("step %u: %s\n", static_cast<unsigned>(i + 1), StepText(steps[i]).c_str());
         std::fflush(stdout); // the campaign's watchdog reads these
@@ -698,7 +682,7 @@ std::string RunSchedule(const std::vector<Step> &steps, bool broken)
     Close(4);
     RestoreDeviceName();
     RegDeleteKeyA(HKEY_CURRENT_USER, SettingsKey);
-    Usage after = Measure();
+    ProcessUsage after = MeasureProcess();
     if (R.broke.empty() && (after.handles > before.handles + HandleAllowance ||
                             after.privateBytes > before.privateBytes + PrivateAllowance)) {
         char detail[96];
