@@ -1,0 +1,19 @@
+#!/usr/bin/env bash
+# Runs vfwcheck under Wine with the given arguments. With RULE "none" it
+# passes when the check passes; otherwise when the check fails and a FAIL
+# line names RULE (a faulty fixture driver caught for the rule it breaks).
+# Usage: check.sh BIN RULE VFWCHECK-ARGUMENTS...
+set -uo pipefail
+bin=$1 rule=$2
+shift 2
+output=$(cd "$bin" && wine vfwcheck.exe "$@" 2>&1)
+status=$?
+printf '%s\n' "$output"
+if [ "$rule" = none ]; then
+  [ "$status" -eq 0 ] && ok=1 || ok=0
+else
+  [ "$status" -ne 0 ] && grep -q "FAIL $rule:" <<<"$output" && ok=1 || ok=0
+  [ "$ok" -eq 1 ] || echo "check.sh: expected a failure of $rule (exit status $status)"
+fi
+echo "$ok passed, $((1 - ok)) failed"
+[ "$ok" -eq 1 ]
