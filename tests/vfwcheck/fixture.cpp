@@ -311,17 +311,26 @@ static LRESULT Open(VIDEO_OPEN_PARMS *open)
 }
 
 /***********************************************************************
+ *           DllMain
+ *
+ * The lock lives as long as the module: a host may send DRV_FREE and
+ * DRV_LOAD again while the module stays loaded.
+ */
+extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID)
+{
+    if (reason == DLL_PROCESS_ATTACH)
+        InitializeCriticalSection(&S.lock);
+    return TRUE;
+}
+
+/***********************************************************************
  *           DriverProc
  */
 extern "C" LRESULT WINAPI DriverProc(DWORD_PTR id, HDRVR driver, UINT message, LPARAM lParam1, LPARAM lParam2)
 {
     switch (message) {
     case DRV_LOAD:
-        InitializeCriticalSection(&S.lock);
-        return 1;
     case DRV_FREE:
-        DeleteCriticalSection(&S.lock);
-        return 1;
     case DRV_ENABLE:
     case DRV_DISABLE:
         return 1;

@@ -56,12 +56,13 @@ static void CheckReturned(StreamClient &c, VIDEOHDR *h, int index)
         Fail(RuleNames[Flags], "header #%d: expected VHDR_PREPARED and dwUser 0x%08lX kept, got dwFlags 0x%08lX, "
              "dwUser 0x%08lX", index, static_cast<DWORD>(UserCookie + index), h->dwFlags, static_cast<DWORD>(h->dwUser));
     // VIDEOHDR: dwBytesUsed is the "number of bytes used in the buffer";
-    // uncompressed frames fill the format's biSizeImage.
-    bool bytesOk = h->dwBytesUsed <= h->dwBufferLength && (!c.imageSize || h->dwBytesUsed == c.imageSize);
+    // uncompressed frames fill the format's biSizeImage. A stop may hand
+    // back one partly filled, a reset the unused ones empty.
+    bool exact = c.imageSize && c.phase < PhaseStop;
+    bool bytesOk = h->dwBytesUsed <= h->dwBufferLength && (!exact || h->dwBytesUsed == c.imageSize);
     if (!bytesOk && FirstTime(c, Bytes))
         Fail(RuleNames[Bytes], "header #%d: expected dwBytesUsed %s%lu, got %lu (buffer %lu bytes)", index,
-             c.imageSize ? "" : "at most ", c.imageSize ? c.imageSize : h->dwBufferLength, h->dwBytesUsed,
-             h->dwBufferLength);
+             exact ? "" : "at most ", exact ? c.imageSize : h->dwBufferLength, h->dwBytesUsed, h->dwBufferLength);
 }
 
 static void Record(StreamClient &c, UINT message, VIDEOHDR *h)

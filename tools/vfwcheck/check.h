@@ -46,6 +46,8 @@ void CheckLifecycle();
 void CheckQueries(const std::vector<DWORD> &codes);
 void CheckFormat();
 void CheckStream();
+extern const int SizedRecordCount;
+void CheckRecords(int row);
 void CheckRobustness();
 void CheckBoardFaults();
 void RunFuzz(DWORD steps, DWORD seed, const char *stepList);

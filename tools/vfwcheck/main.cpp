@@ -17,12 +17,13 @@ static const char Usage[] =
     "  --verbose      list the checks that pass as well\n";
 
 // The queries come last: they ask for the text of every code seen before.
-static const char *const Groups[] = {"lifecycle", "format", "stream", "robustness", "faults", "queries"};
+// "records" runs once for each of its rows.
+static const char *const Groups[] = {"lifecycle", "format", "stream", "records", "robustness", "faults", "queries"};
 static const int ShortTail = 24, HalvingTrials = 16, ListedSteps = 40;
 
 struct Options {
     const char *driver = NULL, *child = NULL, *codes = NULL, *steps = NULL;
-    int device = -1;
+    int device = -1, row = -1;
     DWORD fuzz = 0, seed = 1;
     bool verbose = false;
 };
@@ -51,6 +52,8 @@ static bool Parse(int argc, char **argv, Options &o)
             o.codes = v;
         else if (!std::strcmp(a, "--steps"))
             o.steps = v;
+        else if (!std::strcmp(a, "--row"))
+            o.row = std::atoi(v);
         else
             return false;
         i++;
@@ -68,6 +71,8 @@ static int RunGroup(const Options &o)
         CheckFormat();
     } else if (group == "stream") {
         CheckStream();
+    } else if (group == "records") {
+        CheckRecords(o.row);
     } else if (group == "robustness") {
         CheckRobustness();
     } else if (group == "faults") {
@@ -100,6 +105,15 @@ static void Print(const char *group, const ChildRun &run)
     for (const std::string &line : run.lines)
         std::printf("  %s\n", line.c_str());
     std::fflush(stdout);
+}
+
+static void Merge(ChildRun &into, const ChildRun &run)
+{
+    into.passes += run.passes;
+    into.fails += run.fails;
+    into.warnings += run.warnings;
+    into.lines.insert(into.lines.end(), run.lines.begin(), run.lines.end());
+    into.codes.insert(into.codes.end(), run.codes.begin(), run.codes.end());
 }
 
 static std::string Join(const std::vector<DWORD> &steps)
@@ -228,7 +242,9 @@ int main(int argc, char **argv)
         std::string arguments = target;
         if (!std::strcmp(group, "queries") && !codes.empty())
             arguments += " --codes " + codes;
-        ChildRun run = RunChild(group, arguments, o.verbose, false);
+        ChildRun run = RunChild(group, arguments + (std::strcmp(group, "records") ? "" : " --row 0"), o.verbose, false);
+        for (int row = 1; !std::strcmp(group, "records") && row < SizedRecordCount; row++)
+            Merge(run, RunChild(group, arguments + " --row " + std::to_string(row), o.verbose, false));
         for (DWORD code : run.codes)
             if (("," + codes + ",").find("," + std::to_string(code) + ",") == std::string::npos)
                 codes += (codes.empty() ? "" : ",") + std::to_string(code);

@@ -1,8 +1,9 @@
 // Robustness: every record that comes with its size, at every size from
 // nothing up to full and flush against a no-access page, then full at an odd
-// address; unknown message numbers; messages to a closed instance and to
-// identifiers never issued. A driver honours the size it is given: the
-// capture layer checks that a record is accessible for the size it passes.
+// address (CheckRecords, one row a child); unknown message numbers; messages
+// to a closed instance and to identifiers never issued. A driver honours the
+// size it is given: the capture layer checks that a record is accessible for
+// the size it passes.
 #include <cstring>
 #include "check.h"
 #include "host.h"
@@ -129,36 +130,62 @@ static void CheckStrangers(DWORD_PTR id, const char *rule, const char *what, BYT
     }
 }
 
-void CheckRobustness()
+const int SizedRecordCount = sizeof Sized / sizeof *Sized;
+
+// The VIDEO_IN channel and its format, which sizes the records and buffers;
+// NULL with a failure reported otherwise.
+static HDRVR OpenSizedChannel(BITMAPINFOHEADER &header)
 {
     if (!LoadDriver("robust.load"))
-        return;
+        return NULL;
     HDRVR channel = OpenCaptureChannel("robust.open");
-    BITMAPINFOHEADER header;
-    if (!channel || !GetFormat(channel, &header)) {
-        if (channel) {
-            Fail("robust.open", "expected the VIDEO_IN format to size the records, got none");
-            CloseDriver(channel, 0, 0);
-        }
-        UnloadDriver();
-        return;
+    if (channel && !GetFormat(channel, &header)) {
+        Fail("robust.open", "expected the VIDEO_IN format to size the records, got none");
+        CloseDriver(channel, 0, 0);
+        channel = NULL;
     }
-    DWORD formatSize = sizeof header, bufferSize = header.biSizeImage ? header.biSizeImage : UncompressedSize(header);
+    if (!channel)
+        UnloadDriver();
+    return channel;
+}
+
+static DWORD BufferSize(const BITMAPINFOHEADER &header)
+{
+    return header.biSizeImage ? header.biSizeImage : UncompressedSize(header);
+}
+
+// One row in a child of its own: an overrun ends the child, and the other
+// rows are still checked.
+void CheckRecords(int row)
+{
+    BITMAPINFOHEADER header;
+    HDRVR channel = row >= 0 && row < SizedRecordCount ? OpenSizedChannel(header) : NULL;
+    if (!channel)
+        return;
+    DWORD bufferSize = BufferSize(header);
+    BYTE *buffer = static_cast<BYTE *>(GuardedRecord(bufferSize, "robust.overrun", "frame buffer"));
+    VIDEO_STREAM_INIT_PARMS parms = {40000, reinterpret_cast<DWORD_PTR>(IgnoreCallback), 0, CALLBACK_FUNCTION,
+                                     reinterpret_cast<DWORD_PTR>(channel)};
+    if (Sized[row].streaming)
+        Send(channel, DVM_STREAM_INIT, reinterpret_cast<LPARAM>(&parms), sizeof parms);
+    SweepSizes(channel, Sized[row], reinterpret_cast<BYTE *>(&header), sizeof header, buffer, bufferSize);
+    if (Sized[row].streaming) {
+        Send(channel, DVM_STREAM_RESET);
+        Send(channel, DVM_STREAM_FINI);
+    }
+    CloseDriver(channel, 0, 0);
+    UnloadDriver();
+}
+
+void CheckRobustness()
+{
+    BITMAPINFOHEADER header;
+    HDRVR channel = OpenSizedChannel(header);
+    if (!channel)
+        return;
+    DWORD formatSize = sizeof header, bufferSize = BufferSize(header);
     BYTE *buffer = static_cast<BYTE *>(GuardedRecord(bufferSize, "robust.overrun", "frame buffer"));
     BYTE *format = reinterpret_cast<BYTE *>(&header);
-
-    bool streaming = false;
-    for (const SizedRecord &row : Sized) {
-        if (row.streaming && !streaming) {
-            VIDEO_STREAM_INIT_PARMS parms = {40000, reinterpret_cast<DWORD_PTR>(IgnoreCallback), 0, CALLBACK_FUNCTION,
-                                             reinterpret_cast<DWORD_PTR>(channel)};
-            Send(channel, DVM_STREAM_INIT, reinterpret_cast<LPARAM>(&parms), sizeof parms);
-            streaming = true;
-        }
-        SweepSizes(channel, row, format, formatSize, buffer, bufferSize);
-    }
-    Send(channel, DVM_STREAM_RESET);
-    Send(channel, DVM_STREAM_FINI);
 
     // Every message a driver does not know gets DV_ERR_NOTSUPPORTED, "the
     // message is not supported" (DVM_STREAM_START, DVM_GET_CHANNEL_CAPS).
