@@ -24,7 +24,7 @@ static void CheckRefusal(const char *what, const VIDEO_OPEN_PARMS &parms)
 static bool OpenCloseCycles(const DWORD *types, int typeCount, int count)
 {
     for (int i = 0; i < count; i++) {
-        if (i % 100 == 0)
+        if (i % 10 == 0) // often enough for the watchdog, however slow an open
             Step("open and close cycle %d", i);
         HDRVR open[4] = {};
         for (int t = 0; t < typeCount; t++) {

@@ -1,8 +1,6 @@
 // Queries: DVM_GETVIDEOAPIVER, DVM_GET_CHANNEL_CAPS, DVM_SRC_RECT and
 // DVM_DST_RECT, DVM_DIALOG with VIDEO_DLG_QUERY on every channel that opens,
 // and DVM_GETERRORTEXT for every code the driver answered during the run.
-#include <cstdio>
-#include <cstring>
 #include <string>
 #include "check.h"
 #include "host.h"
