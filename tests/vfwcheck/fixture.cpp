@@ -1,7 +1,9 @@
 // A small capture driver for vfwcheck's tests: channels VIDEO_EXTERNALIN and
 // VIDEO_IN, a 160 x 120 RGB 16 format, frames filled by a thread and handed
 // back through DriverCallback, as the documented contract has it. Built
-// clean, and once for each FAULT_* define, which breaks one rule.
+// clean, and once for each FAULT_* define, which breaks one rule; and once
+// with STOP_ENDS_STREAM, which departs from the contract only where it
+// allows (MM_DRVM_OPEN at the start, MM_DRVM_CLOSE at the stop, no reset).
 #include <cstring>
 #include "vfwdrv.h"
 
@@ -11,14 +13,19 @@ extern "C" BOOL WINAPI DriverCallback(DWORD_PTR callback, DWORD flags, HDRVR dev
 static const DWORD ConfigId = 0xC0F, QueueSize = 64, FrameMs = 10;
 static const FOURCC Vcap = mmioFOURCC('v', 'c', 'a', 'p');
 
-static BITMAPINFOHEADER Format = {sizeof(BITMAPINFOHEADER), 160, 120, 1, 16, BI_RGB, 160 * 120 * 2, 0, 0, 0, 0};
+#ifdef FAULT_SIZE_IMAGE
+static const DWORD ImageSlack = 4;
+#else
+static const DWORD ImageSlack = 0;
+#endif
+static BITMAPINFOHEADER Format = {sizeof(BITMAPINFOHEADER), 160, 120, 1, 16, BI_RGB, 160 * 120 * 2 + ImageSlack, 0, 0, 0, 0};
 static bool ExternalInOpen, VideoInOpen;
 
 static struct {
     CRITICAL_SECTION lock;
     HANDLE wake, thread;
     VIDEO_STREAM_INIT_PARMS parms;
-    bool initialised, running, quit;
+    bool initialised, running, quit, closePending;
     VIDEOHDR *queue[QueueSize];
     DWORD count, start;
     VIDEOHDR *last; // the last header handed back
@@ -75,9 +82,13 @@ static DWORD WINAPI CaptureThread(LPVOID)
         bool spin = S.running && !S.count;
 #endif
         VIDEOHDR *h = S.running && S.count ? Dequeue() : NULL;
+        bool close = !h && S.closePending; // after the frame in progress
+        S.closePending = S.closePending && !close;
         LeaveCriticalSection(&S.lock);
         if (quit)
             return 0;
+        if (close)
+            Notify(MM_DRVM_CLOSE, NULL);
         if (h) {
             Sleep(FrameMs);
             HandBack(h, true);
@@ -102,7 +113,9 @@ static void EndThread()
     CloseHandle(S.thread);
     CloseHandle(S.wake);
     S.initialised = false;
+#ifndef STOP_ENDS_STREAM
     Notify(MM_DRVM_CLOSE, NULL);
+#endif
 #ifdef FAULT_DATA_AFTER_CLOSE
     if (S.last)
         Notify(MM_DRVM_DATA, S.last);
@@ -125,11 +138,16 @@ static DWORD StreamMessage(UINT message, LPARAM lParam1, LPARAM lParam2)
         S.wake = CreateEventA(NULL, FALSE, FALSE, NULL);
         S.thread = CreateThread(NULL, 0, CaptureThread, NULL, 0, NULL);
         S.initialised = true;
+#ifndef STOP_ENDS_STREAM
         Notify(MM_DRVM_OPEN, NULL);
+#endif
         return DV_ERR_OK;
     case DVM_STREAM_FINI:
         if (!S.initialised)
             return DV_ERR_OK;
+#ifdef STOP_ENDS_STREAM
+        S.count = 0; // the queue is dropped
+#endif
         if (S.count)
             return DV_ERR_STILLPLAYING;
         EndThread();
@@ -152,6 +170,7 @@ static DWORD StreamMessage(UINT message, LPARAM lParam1, LPARAM lParam2)
     DWORD result = DV_ERR_OK;
     VIDEOHDR *back[QueueSize];
     DWORD returned = 0;
+    UINT notify = 0;
     EnterCriticalSection(&S.lock);
     switch (message) {
     case DVM_STREAM_ADDBUFFER:
@@ -169,21 +188,35 @@ static DWORD StreamMessage(UINT message, LPARAM lParam1, LPARAM lParam2)
         }
         break;
     case DVM_STREAM_START:
+#ifdef STOP_ENDS_STREAM
+        notify = S.running ? 0 : MM_DRVM_OPEN;
+#endif
         S.running = true;
         S.start = GetTickCount();
         break;
     case DVM_STREAM_STOP:
+#ifdef STOP_ENDS_STREAM
+        S.closePending = S.running;
+#endif
+#ifndef FAULT_IGNORE_STOP
         S.running = false;
+#endif
         break;
+#ifndef STOP_ENDS_STREAM
     case DVM_STREAM_RESET:
         S.running = false;
+#ifndef FAULT_RESET_KEEPS
         while (S.count)
             back[returned++] = Dequeue();
+#endif
         break;
+#endif
     default: // prepare and unprepare: the capture layer's fallback does it
         result = DV_ERR_NOTSUPPORTED;
     }
     LeaveCriticalSection(&S.lock);
+    if (notify)
+        Notify(notify, NULL);
     SetEvent(S.wake);
     for (DWORD i = 0; i < returned; i++)
         HandBack(back[i], false);
@@ -248,8 +281,10 @@ static DWORD ChannelMessage(DWORD channel, UINT message, LPARAM lParam1, LPARAM 
     case DVM_GETERRORTEXT:
         return ErrorText(reinterpret_cast<VIDEO_GETERRORTEXT_PARMS *>(lParam1));
     case DVM_GET_CHANNEL_CAPS: {
+#ifndef FAULT_CAPS_OVERRUN
         if (static_cast<DWORD>(lParam2) < sizeof(CHANNEL_CAPS))
             return DV_ERR_SIZEFIELD;
+#endif
         CHANNEL_CAPS *caps = reinterpret_cast<CHANNEL_CAPS *>(lParam1);
         caps->dwFlags = 0;
         caps->dwSrcRectXMod = caps->dwSrcRectYMod = caps->dwSrcRectWidthMod = caps->dwSrcRectHeightMod = 1;
@@ -295,8 +330,10 @@ static LRESULT Open(VIDEO_OPEN_PARMS *open)
 {
     if (!open)
         return ConfigId;
+#ifndef FAULT_ACCEPT_JUNK
     if (open->fccType != Vcap)
         return 0;
+#endif
     bool *flag = open->dwFlags == VIDEO_IN ? &VideoInOpen : open->dwFlags == VIDEO_EXTERNALIN ? &ExternalInOpen : NULL;
     if (flag && !*flag) {
         *flag = true;
@@ -350,7 +387,11 @@ extern "C" LRESULT WINAPI DriverProc(DWORD_PTR id, HDRVR driver, UINT message, L
         }
         return 1;
     }
+#ifdef FAULT_CLOSED_ANSWERS
+    bool open = id == VIDEO_IN || id == VIDEO_EXTERNALIN;
+#else
     bool open = (id == VIDEO_IN && VideoInOpen) || (id == VIDEO_EXTERNALIN && ExternalInOpen);
+#endif
     if (open)
         return ChannelMessage(static_cast<DWORD>(id), message, lParam1, lParam2);
     if (id == ConfigId && message < DVM_CONFIGURE_START)
