@@ -1,0 +1,23 @@
+#!/usr/bin/env bash
+# Runs vfwcheck under Wine with the given arguments. With RULE "none" it
+# passes when the check passes; with "WARN:rule" when the check passes with
+# a warning of that rule; otherwise when the check fails and a FAIL line
+# names RULE (a faulty fixture driver caught for the rule it breaks).
+# Usage: check.sh BIN RULE VFWCHECK-ARGUMENTS...
+set -uo pipefail
+bin=$1 rule=$2
+shift 2
+output=$(cd "$bin" && wine vfwcheck.exe "$@" 2>&1)
+status=$?
+printf '%s\n' "$output"
+if [ "$rule" = none ]; then
+  [ "$status" -eq 0 ] && ok=1 || ok=0
+elif [ "${rule#WARN:}" != "$rule" ]; then
+  [ "$status" -eq 0 ] && grep -q "WARN ${rule#WARN:}:" <<<"$output" && ok=1 || ok=0
+  [ "$ok" -eq 1 ] || echo "check.sh: expected a pass with a warning of ${rule#WARN:} (exit status $status)"
+else
+  [ "$status" -ne 0 ] && grep -q "FAIL $rule:" <<<"$output" && ok=1 || ok=0
+  [ "$ok" -eq 1 ] || echo "check.sh: expected a failure of $rule (exit status $status)"
+fi
+echo "$ok passed, $((1 - ok)) failed"
+[ "$ok" -eq 1 ]

@@ -1,0 +1,402 @@
+// A small capture driver for vfwcheck's tests: channels VIDEO_EXTERNALIN and
+// VIDEO_IN, a 160 x 120 RGB 16 format, frames filled by a thread and handed
+// back through DriverCallback, as the documented contract has it. Built
+// clean, and once for each FAULT_* define, which breaks one rule; and once
+// with STOP_ENDS_STREAM, which departs from the contract only where it
+// allows (MM_DRVM_OPEN at the start, MM_DRVM_CLOSE at the stop, no reset).
+#include <cstring>
+#include "vfwdrv.h"
+
+extern "C" BOOL WINAPI DriverCallback(DWORD_PTR callback, DWORD flags, HDRVR device, DWORD message,
+                                      DWORD_PTR instance, DWORD_PTR param1, DWORD_PTR param2);
+
+static const DWORD ConfigId = 0xC0F, QueueSize = 64, FrameMs = 10;
+static const FOURCC Vcap = mmioFOURCC('v', 'c', 'a', 'p');
+
+#ifdef FAULT_SIZE_IMAGE
+static const DWORD ImageSlack = 4;
+#else
+static const DWORD ImageSlack = 0;
+#endif
+static BITMAPINFOHEADER Format = {sizeof(BITMAPINFOHEADER), 160, 120, 1, 16, BI_RGB, 160 * 120 * 2 + ImageSlack, 0, 0, 0, 0};
+static bool ExternalInOpen, VideoInOpen;
+
+static struct {
+    CRITICAL_SECTION lock;
+    HANDLE wake, thread;
+    VIDEO_STREAM_INIT_PARMS parms;
+    bool initialised, running, quit, closePending;
+    VIDEOHDR *queue[QueueSize];
+    DWORD count, start;
+    VIDEOHDR *last; // the last header handed back
+} S;
+
+static void Notify(UINT message, VIDEOHDR *h)
+{
+    DriverCallback(S.parms.dwCallback, HIWORD(S.parms.dwFlags), reinterpret_cast<HDRVR>(S.parms.hVideo), message,
+                   S.parms.dwCallbackInst, reinterpret_cast<DWORD_PTR>(h), 0);
+}
+
+// Hands a header back, filled with a frame or (at a reset) empty.
+static void HandBack(VIDEOHDR *h, bool frame)
+{
+    h->dwBytesUsed = frame ? Format.biSizeImage : 0;
+    if (frame)
+        std::memset(h->lpData, 0x40, h->dwBytesUsed);
+    h->dwTimeCaptured = GetTickCount() - S.start;
+#if defined(FAULT_NO_DONE)
+    h->dwFlags &= ~(VHDR_INQUEUE | VHDR_DONE);
+#elif defined(FAULT_CLEAR_FLAGS)
+    h->dwFlags = VHDR_DONE;
+#else
+    h->dwFlags = (h->dwFlags & ~VHDR_INQUEUE) | VHDR_DONE;
+#endif
+#ifdef FAULT_BYTES_USED
+    h->dwBytesUsed = h->dwBufferLength + 16;
+#endif
+    S.last = h;
+    Notify(MM_DRVM_DATA, h);
+#ifdef FAULT_DOUBLE_DATA
+    if (!frame)
+        Notify(MM_DRVM_DATA, h);
+#endif
+}
+
+static VIDEOHDR *Dequeue()
+{
+#ifdef FAULT_OUT_OF_ORDER
+    return S.queue[--S.count];
+#else
+    VIDEOHDR *h = S.queue[0];
+    std::memmove(S.queue, S.queue + 1, --S.count * sizeof *S.queue);
+    return h;
+#endif
+}
+
+static DWORD WINAPI CaptureThread(LPVOID)
+{
+    for (;;) {
+        EnterCriticalSection(&S.lock);
+        bool quit = S.quit;
+#ifdef FAULT_BUSY_STARVED
+        bool spin = S.running && !S.count;
+#endif
+        VIDEOHDR *h = S.running && S.count ? Dequeue() : NULL;
+        bool close = !h && S.closePending; // after the frame in progress
+        S.closePending = S.closePending && !close;
+        LeaveCriticalSection(&S.lock);
+        if (quit)
+            return 0;
+        if (close)
+            Notify(MM_DRVM_CLOSE, NULL);
+        if (h) {
+            Sleep(FrameMs);
+            HandBack(h, true);
+        }
+#ifdef FAULT_BUSY_STARVED
+        else if (spin)
+            continue;
+#endif
+        else
+            WaitForSingleObject(S.wake, INFINITE);
+    }
+}
+
+static void EndThread()
+{
+    EnterCriticalSection(&S.lock);
+    S.quit = true;
+    S.running = false;
+    LeaveCriticalSection(&S.lock);
+    SetEvent(S.wake);
+    WaitForSingleObject(S.thread, INFINITE);
+    CloseHandle(S.thread);
+    CloseHandle(S.wake);
+    S.initialised = false;
+#ifndef STOP_ENDS_STREAM
+    Notify(MM_DRVM_CLOSE, NULL);
+#endif
+#ifdef FAULT_DATA_AFTER_CLOSE
+    if (S.last)
+        Notify(MM_DRVM_DATA, S.last);
+#endif
+}
+
+static DWORD StreamMessage(UINT message, LPARAM lParam1, LPARAM lParam2)
+{
+    VIDEOHDR *h = reinterpret_cast<VIDEOHDR *>(lParam1);
+    switch (message) {
+    case DVM_STREAM_INIT:
+        if (static_cast<DWORD>(lParam2) < sizeof S.parms)
+            return DV_ERR_PARAM2;
+        if (S.initialised)
+            return DV_ERR_STILLPLAYING;
+        S.parms = *reinterpret_cast<VIDEO_STREAM_INIT_PARMS *>(lParam1);
+        S.count = 0;
+        S.running = S.quit = false;
+        S.last = NULL;
+        S.wake = CreateEventA(NULL, FALSE, FALSE, NULL);
+        S.thread = CreateThread(NULL, 0, CaptureThread, NULL, 0, NULL);
+        S.initialised = true;
+#ifndef STOP_ENDS_STREAM
+        Notify(MM_DRVM_OPEN, NULL);
+#endif
+        return DV_ERR_OK;
+    case DVM_STREAM_FINI:
+        if (!S.initialised)
+            return DV_ERR_OK;
+#ifdef STOP_ENDS_STREAM
+        S.count = 0; // the queue is dropped
+#endif
+        if (S.count)
+            return DV_ERR_STILLPLAYING;
+        EndThread();
+        return DV_ERR_OK;
+    case DVM_STREAM_GETERROR:
+        *reinterpret_cast<DWORD *>(lParam1) = DV_ERR_OK;
+        *reinterpret_cast<DWORD *>(lParam2) = 0;
+        return DV_ERR_OK;
+    case DVM_STREAM_GETPOSITION: {
+        if (static_cast<DWORD>(lParam2) < sizeof(MMTIME))
+            return DV_ERR_PARAM2;
+        MMTIME *time = reinterpret_cast<MMTIME *>(lParam1);
+        time->wType = TIME_MS;
+        time->u.ms = S.running ? GetTickCount() - S.start : 0;
+        return DV_ERR_OK;
+    }
+    }
+    if (!S.initialised)
+        return DV_ERR_NONSPECIFIC;
+    DWORD result = DV_ERR_OK;
+    VIDEOHDR *back[QueueSize];
+    DWORD returned = 0;
+    UINT notify = 0;
+    EnterCriticalSection(&S.lock);
+    switch (message) {
+    case DVM_STREAM_ADDBUFFER:
+        if (static_cast<DWORD>(lParam2) < sizeof *h)
+            result = DV_ERR_PARAM2;
+        else if (!h->lpData || h->dwBufferLength < Format.biSizeImage)
+            result = DV_ERR_PARAM1;
+        else if (!(h->dwFlags & VHDR_PREPARED))
+            result = DV_ERR_UNPREPARED;
+        else if (S.count == QueueSize)
+            result = DV_ERR_NO_BUFFERS;
+        else {
+            h->dwFlags = (h->dwFlags | VHDR_INQUEUE) & ~VHDR_DONE;
+            S.queue[S.count++] = h;
+        }
+        break;
+    case DVM_STREAM_START:
+#ifdef STOP_ENDS_STREAM
+        notify = S.running ? 0 : MM_DRVM_OPEN;
+#endif
+        S.running = true;
+        S.start = GetTickCount();
+        break;
+    case DVM_STREAM_STOP:
+#ifdef STOP_ENDS_STREAM
+        S.closePending = S.running;
+#endif
+#ifndef FAULT_IGNORE_STOP
+        S.running = false;
+#endif
+        break;
+#ifndef STOP_ENDS_STREAM
+    case DVM_STREAM_RESET:
+        S.running = false;
+#ifndef FAULT_RESET_KEEPS
+        while (S.count)
+            back[returned++] = Dequeue();
+#endif
+        break;
+#endif
+    default: // prepare and unprepare: the capture layer's fallback does it
+        result = DV_ERR_NOTSUPPORTED;
+    }
+    LeaveCriticalSection(&S.lock);
+    if (notify)
+        Notify(notify, NULL);
+    SetEvent(S.wake);
+    for (DWORD i = 0; i < returned; i++)
+        HandBack(back[i], false);
+    return result;
+}
+
+static DWORD HandleFormat(DWORD flags, VIDEOCONFIGPARMS *parms)
+{
+    if (flags & VIDEO_CONFIGURE_QUERYSIZE) {
+        *parms->lpdwReturn = sizeof Format;
+        return DV_ERR_OK;
+    }
+    if (flags & VIDEO_CONFIGURE_QUERY)
+        return DV_ERR_OK;
+    BITMAPINFOHEADER *h = static_cast<BITMAPINFOHEADER *>(parms->lpData1);
+    if (flags & VIDEO_CONFIGURE_GET) {
+#ifdef FAULT_SHORT_FORMAT
+        std::memcpy(h, &Format, sizeof Format);
+#endif
+        if (parms->dwSize1 < sizeof Format)
+            return DV_ERR_SIZEFIELD;
+        *h = Format;
+        return DV_ERR_OK;
+    }
+    if (!(flags & VIDEO_CONFIGURE_SET))
+        return DV_ERR_FLAGS;
+    if (parms->dwSize1 < sizeof Format)
+        return DV_ERR_SIZEFIELD;
+    if (h->biSize < sizeof Format || h->biPlanes != 1 || h->biCompression != BI_RGB || h->biBitCount != 16 ||
+        h->biWidth < 8 || h->biWidth > 640 || h->biWidth % 4 || h->biHeight < 8 || h->biHeight > 480)
+        return DV_ERR_BADFORMAT;
+#ifndef FAULT_SET_IGNORED
+    Format.biWidth = h->biWidth;
+    Format.biHeight = h->biHeight;
+    Format.biSizeImage = h->biWidth * h->biHeight * 2;
+#endif
+    return DV_ERR_OK;
+}
+
+static DWORD ErrorText(VIDEO_GETERRORTEXT_PARMS *parms)
+{
+    if (parms->dwError > DV_ERR_LASTERROR)
+        return DV_ERR_BADERRNUM;
+    char text[48];
+    wsprintfA(text, "Capture error %lu.", parms->dwError);
+#ifdef FAULT_ERRTEXT_OVERRUN
+    std::strcpy(parms->lpText, text);
+#else
+    if (!parms->dwLength)
+        return DV_ERR_SIZEFIELD;
+    lstrcpynA(parms->lpText, text, parms->dwLength);
+#endif
+    return DV_ERR_OK;
+}
+
+static DWORD ChannelMessage(DWORD channel, UINT message, LPARAM lParam1, LPARAM lParam2)
+{
+    switch (message) {
+    case DVM_GETVIDEOAPIVER:
+        *reinterpret_cast<DWORD *>(lParam1) = VIDEOAPIVERSION;
+        return DV_ERR_OK;
+    case DVM_GETERRORTEXT:
+        return ErrorText(reinterpret_cast<VIDEO_GETERRORTEXT_PARMS *>(lParam1));
+    case DVM_GET_CHANNEL_CAPS: {
+#ifndef FAULT_CAPS_OVERRUN
+        if (static_cast<DWORD>(lParam2) < sizeof(CHANNEL_CAPS))
+            return DV_ERR_SIZEFIELD;
+#endif
+        CHANNEL_CAPS *caps = reinterpret_cast<CHANNEL_CAPS *>(lParam1);
+        caps->dwFlags = 0;
+        caps->dwSrcRectXMod = caps->dwSrcRectYMod = caps->dwSrcRectWidthMod = caps->dwSrcRectHeightMod = 1;
+        caps->dwDstRectXMod = caps->dwDstRectYMod = caps->dwDstRectWidthMod = caps->dwDstRectHeightMod = 1;
+        return DV_ERR_OK;
+    }
+    case DVM_SRC_RECT:
+    case DVM_DST_RECT:
+        if (!(lParam2 & (VIDEO_CONFIGURE_GET | VIDEO_CONFIGURE_SET)))
+            return DV_ERR_FLAGS;
+        if (lParam2 & VIDEO_CONFIGURE_SET)
+            return DV_ERR_NOTSUPPORTED;
+        SetRect(reinterpret_cast<RECT *>(lParam1), 0, 0, Format.biWidth, Format.biHeight);
+        return DV_ERR_OK;
+    case DVM_DIALOG:
+        return DV_ERR_NOTSUPPORTED; // no dialogs
+    }
+    if (channel != VIDEO_IN)
+        return DV_ERR_NOTSUPPORTED;
+    if (message == DVM_FORMAT)
+        return HandleFormat(static_cast<DWORD>(lParam1), reinterpret_cast<VIDEOCONFIGPARMS *>(lParam2));
+    if (message == DVM_FRAME) {
+        VIDEOHDR *h = reinterpret_cast<VIDEOHDR *>(lParam1);
+        if (static_cast<DWORD>(lParam2) < sizeof *h)
+            return DV_ERR_PARAM2;
+        if (!h->lpData || h->dwBufferLength < Format.biSizeImage)
+            return DV_ERR_SIZEFIELD;
+        std::memset(h->lpData, 0x40, Format.biSizeImage);
+        h->dwBytesUsed = Format.biSizeImage;
+        h->dwFlags |= VHDR_DONE;
+        return DV_ERR_OK;
+    }
+    if (message >= DVM_STREAM_MSG_START && message <= DVM_STREAM_UNPREPAREHEADER)
+        return StreamMessage(message, lParam1, lParam2);
+#ifdef FAULT_UNKNOWN_ZERO
+    return DV_ERR_OK;
+#else
+    return DV_ERR_NOTSUPPORTED;
+#endif
+}
+
+static LRESULT Open(VIDEO_OPEN_PARMS *open)
+{
+    if (!open)
+        return ConfigId;
+#ifndef FAULT_ACCEPT_JUNK
+    if (open->fccType != Vcap)
+        return 0;
+#endif
+    bool *flag = open->dwFlags == VIDEO_IN ? &VideoInOpen : open->dwFlags == VIDEO_EXTERNALIN ? &ExternalInOpen : NULL;
+    if (flag && !*flag) {
+        *flag = true;
+        return open->dwFlags;
+    }
+#ifdef FAULT_OPEN_NO_ERROR
+    open->dwError = DV_ERR_OK;
+#else
+    open->dwError = flag ? DV_ERR_ALLOCATED : DV_ERR_NOTSUPPORTED;
+#endif
+    return 0;
+}
+
+/***********************************************************************
+ *           DllMain
+ *
+ * The lock lives as long as the module: a host may send DRV_FREE and
+ * DRV_LOAD again while the module stays loaded.
+ */
+extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID)
+{
+    if (reason == DLL_PROCESS_ATTACH)
+        InitializeCriticalSection(&S.lock);
+    return TRUE;
+}
+
+/***********************************************************************
+ *           DriverProc
+ */
+extern "C" LRESULT WINAPI DriverProc(DWORD_PTR id, HDRVR driver, UINT message, LPARAM lParam1, LPARAM lParam2)
+{
+    switch (message) {
+    case DRV_LOAD:
+    case DRV_FREE:
+    case DRV_ENABLE:
+    case DRV_DISABLE:
+        return 1;
+    case DRV_QUERYCONFIGURE:
+        return 0;
+    case DRV_OPEN:
+        return Open(reinterpret_cast<VIDEO_OPEN_PARMS *>(lParam2));
+    case DRV_CLOSE:
+        if (id == VIDEO_IN && VideoInOpen) {
+            if (S.initialised)
+                EndThread();
+            VideoInOpen = false;
+        } else if (id == VIDEO_EXTERNALIN && ExternalInOpen) {
+            ExternalInOpen = false;
+        } else if (id != ConfigId) {
+            return 0;
+        }
+        return 1;
+    }
+#ifdef FAULT_CLOSED_ANSWERS
+    bool open = id == VIDEO_IN || id == VIDEO_EXTERNALIN;
+#else
+    bool open = (id == VIDEO_IN && VideoInOpen) || (id == VIDEO_EXTERNALIN && ExternalInOpen);
+#endif
+    if (open)
+        return ChannelMessage(static_cast<DWORD>(id), message, lParam1, lParam2);
+    if (id == ConfigId && message < DVM_CONFIGURE_START)
+        return DefDriverProc(id, driver, message, lParam1, lParam2);
+    if (message == DVM_GETVIDEOAPIVER || message == DVM_GETERRORTEXT)
+        return ChannelMessage(VIDEO_EXTERNALIN, message, lParam1, lParam2);
+    return id == ConfigId ? DV_ERR_NOTSUPPORTED : DV_ERR_INVALHANDLE;
+}

@@ -1,0 +1,203 @@
+// The driver host: loading through winmm as the video-capture layer does,
+// the two ways of sending a message, guarded records and the fault report.
+#include <cstdio>
+#include "check.h"
+#include "host.h"
+#define PSAPI_VERSION 1 // psapi.dll, as on Windows NT 4
+#include <psapi.h>
+
+Target Driver;
+HDRVR ConfigInstance;
+DRIVERPROC DriverEntry;
+
+// Guarded records, looked up by the fault report.
+struct GuardedEntry {
+    BYTE *base;   // the allocation: record pages, then the no-access page
+    BYTE *guard;
+    BYTE *record;
+    DWORD size;
+    char rule[40];
+    char what[96];
+};
+static GuardedEntry Records[512];
+static HMODULE Module;
+static WCHAR ModuleFile[MAX_PATH];
+static int ExtraReferences; // our own, which keep the module loaded
+static const DWORD Page = 4096; // x86
+static const char *FaultGroup = "vfwcheck";
+
+bool LoadDriver(const char *rule)
+{
+    ConfigInstance = OpenDriver(Driver.name, Driver.section, 0);
+    if (!ConfigInstance) {
+        // DRV_OPEN "Returns nonzero if successful"; lParam2 is zero for an
+        // open "only for configuration" (installable-driver DRV_OPEN).
+        Fail(rule, "expected OpenDriver without open parameters to load the driver, got NULL");
+        return false;
+    }
+    FARPROC proc = GetProcAddress(GetDriverModuleHandle(ConfigInstance), "DriverProc");
+    DriverEntry = reinterpret_cast<DRIVERPROC>(reinterpret_cast<void *>(proc));
+    if (!DriverEntry) {
+        Fail(rule, "expected the module to export DriverProc, got no such export");
+        CloseDriver(ConfigInstance, 0, 0);
+        ConfigInstance = NULL;
+        return false;
+    }
+    Module = GetDriverModuleHandle(ConfigInstance);
+    GetModuleFileNameW(Module, ModuleFile, MAX_PATH);
+    LoadLibraryW(ModuleFile);
+    ExtraReferences = 1;
+    return true;
+}
+
+void UnloadDriver()
+{
+    if (ConfigInstance)
+        CloseDriver(ConfigInstance, 0, 0);
+    ConfigInstance = NULL;
+    DriverEntry = NULL;
+    WCHAR file[MAX_PATH];
+    for (; ExtraReferences > 0; ExtraReferences--)
+        if (GetModuleFileNameW(Module, file, MAX_PATH))
+            FreeLibrary(Module);
+}
+
+void FillOpenParms(VIDEO_OPEN_PARMS &parms, DWORD type, FOURCC fccType)
+{
+    parms = VIDEO_OPEN_PARMS{sizeof parms, fccType, 0, VIDEOAPIVERSION, type, Untouched, NULL, NULL, 0};
+}
+
+HDRVR OpenChannel(DWORD type, VIDEO_OPEN_PARMS *parms, FOURCC fccType)
+{
+    static const bool wine = GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version") != NULL;
+    FillOpenParms(*parms, type, fccType);
+    HDRVR instance = OpenDriver(Driver.name, Driver.section, reinterpret_cast<LPARAM>(parms));
+    // Wine's winmm frees the module twice after a refused DRV_OPEN; one more
+    // reference of ours makes up for it.
+    if (!instance && wine && Module) {
+        LoadLibraryW(ModuleFile);
+        ExtraReferences++;
+    }
+    return instance;
+}
+
+HDRVR OpenCaptureChannel(const char *rule)
+{
+    VIDEO_OPEN_PARMS parms;
+    HDRVR channel = OpenChannel(VIDEO_IN, &parms);
+    if (!channel)
+        Fail(rule, "expected an open VIDEO_IN channel to check, got a refusal (dwError %s)",
+             parms.dwError == Untouched ? "untouched" : CodeName(parms.dwError));
+    return channel;
+}
+
+DWORD Send(HDRVR instance, UINT message, LPARAM lParam1, LPARAM lParam2)
+{
+    DWORD result = static_cast<DWORD>(SendDriverMessage(instance, message, lParam1, lParam2));
+    if (message >= DVM_CONFIGURE_START)
+        NoteCode(result);
+    return result;
+}
+
+DWORD SendDirect(DWORD_PTR id, UINT message, LPARAM lParam1, LPARAM lParam2)
+{
+    DWORD result = static_cast<DWORD>(DriverEntry(id, ConfigInstance, message, lParam1, lParam2));
+    if (message >= DVM_CONFIGURE_START)
+        NoteCode(result);
+    return result;
+}
+
+void *GuardedRecord(DWORD size, const char *rule, const char *what, DWORD gap)
+{
+    DWORD span = (size + gap + Page - 1) / Page * Page;
+    BYTE *base = static_cast<BYTE *>(VirtualAlloc(NULL, span + Page, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
+    if (!base)
+        return NULL;
+    DWORD old;
+    VirtualProtect(base + span, Page, PAGE_NOACCESS, &old);
+    for (GuardedEntry &e : Records) {
+        if (e.base)
+            continue;
+        e.base = base;
+        e.guard = base + span;
+        e.record = e.guard - gap - size;
+        e.size = size;
+        lstrcpynA(e.rule, rule, sizeof e.rule);
+        lstrcpynA(e.what, what, sizeof e.what);
+        return e.record;
+    }
+    VirtualFree(base, 0, MEM_RELEASE);
+    return NULL;
+}
+
+void FreeRecord(void *record)
+{
+    for (GuardedEntry &e : Records) {
+        if (e.base && e.record == record) {
+            VirtualFree(e.base, 0, MEM_RELEASE);
+            e.base = NULL;
+            return;
+        }
+    }
+}
+
+// The last word of a child that faulted: which record was overrun, or the
+// exception; then the process ends at once, without running the driver's
+// detach code again.
+static LONG WINAPI ReportFault(EXCEPTION_POINTERS *info)
+{
+    const EXCEPTION_RECORD *r = info->ExceptionRecord;
+    const char *access = r->NumberParameters && r->ExceptionInformation[0] ? "write" : "read";
+    BYTE *address = r->NumberParameters >= 2 ? reinterpret_cast<BYTE *>(r->ExceptionInformation[1]) : NULL;
+    bool reported = false;
+    for (const GuardedEntry &e : Records) {
+        if (r->ExceptionCode == EXCEPTION_ACCESS_VIOLATION && e.base && address >= e.guard && address < e.guard + Page) {
+            Fail(e.rule, "expected no access beyond the %lu-byte %s, got a %s %lu bytes past its end", e.size,
+                 e.what, access, static_cast<DWORD>(address - (e.record + e.size)));
+            reported = true;
+            break;
+        }
+    }
+    if (!reported) {
+        char rule[48];
+        std::snprintf(rule, sizeof rule, "%s.crash", FaultGroup);
+        Fail(rule, "expected the driver to survive, got exception 0x%08lX at %p", r->ExceptionCode,
+             r->ExceptionAddress);
+    }
+    Emit("@crashed");
+    TerminateProcess(GetCurrentProcess(), r->ExceptionCode);
+    return EXCEPTION_CONTINUE_SEARCH;
+}
+
+void InstallFaultReport(const char *group)
+{
+    FaultGroup = group;
+    SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX);
+    SetUnhandledExceptionFilter(ReportFault);
+}
+
+Usage MeasureUsage()
+{
+    typedef BOOL(WINAPI * HandleCountFn)(HANDLE, PDWORD);
+    // Not on Windows NT 4: the handle count is then left out (0).
+    static const HandleCountFn handleCount = reinterpret_cast<HandleCountFn>(
+        reinterpret_cast<void *>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "GetProcessHandleCount")));
+    Usage u = {};
+    if (handleCount)
+        handleCount(GetCurrentProcess(), &u.handles);
+    PROCESS_MEMORY_COUNTERS counters = {};
+    counters.cb = sizeof counters;
+    if (GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters))
+        u.privateBytes = counters.PagefileUsage; // the private bytes
+    return u;
+}
+
+DWORD ProcessCpuMs()
+{
+    FILETIME created, exited, kernel, user;
+    if (!GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user))
+        return 0;
+    ULONGLONG k = (static_cast<ULONGLONG>(kernel.dwHighDateTime) << 32) | kernel.dwLowDateTime;
+    ULONGLONG u = (static_cast<ULONGLONG>(user.dwHighDateTime) << 32) | user.dwLowDateTime;
+    return static_cast<DWORD>((k + u) / 10000);
+}

@@ -1,0 +1,51 @@
+// vfwcheck's driver host: the driver loaded as the video-capture layer loads
+// it (winmm), messages sent through winmm or straight to DriverProc, records
+// placed flush against a no-access page, and the process's resource counts.
+#ifndef VFWCHECK_HOST_H
+#define VFWCHECK_HOST_H
+
+#include "vfwdrv.h"
+
+// The driver under test: a file, or an alias of the "Drivers32" list.
+struct Target {
+    WCHAR name[MAX_PATH];
+    const WCHAR *section; // NULL for a file
+};
+extern Target Driver;
+
+// The configuration-only instance that keeps the module loaded, and the
+// module's DriverProc for identifiers that winmm never sends.
+extern HDRVR ConfigInstance;
+extern DRIVERPROC DriverEntry;
+bool LoadDriver(const char *rule); // reports a failure under `rule`
+void UnloadDriver();
+
+const FOURCC FccVcap = mmioFOURCC('v', 'c', 'a', 'p');
+const DWORD Untouched = 0xFFFFFFFF; // dwError before a DRV_OPEN
+
+void FillOpenParms(VIDEO_OPEN_PARMS &parms, DWORD type, FOURCC fccType = FccVcap);
+// OpenDriver with open parameters of type `fccType` for a channel type.
+HDRVR OpenChannel(DWORD type, VIDEO_OPEN_PARMS *parms, FOURCC fccType = FccVcap);
+// A VIDEO_IN channel, or NULL with a failure reported under `rule`.
+HDRVR OpenCaptureChannel(const char *rule);
+DWORD Send(HDRVR instance, UINT message, LPARAM lParam1 = 0, LPARAM lParam2 = 0);
+DWORD SendDirect(DWORD_PTR id, UINT message, LPARAM lParam1 = 0, LPARAM lParam2 = 0);
+
+// A record of `size` bytes that ends `gap` bytes before a no-access page:
+// the driver's first access beyond it faults and is reported under `rule` as
+// an overrun of `what`. The record is zero-filled.
+void *GuardedRecord(DWORD size, const char *rule, const char *what, DWORD gap = 0);
+void FreeRecord(void *record);
+
+// From here on a fault in any thread ends the child with a failure line:
+// an overrun of a guarded record under its rule, anything else as GROUP.crash.
+void InstallFaultReport(const char *group);
+
+struct Usage {
+    DWORD handles;       // 0 where the system cannot count them
+    SIZE_T privateBytes;
+};
+Usage MeasureUsage();
+DWORD ProcessCpuMs(); // user and kernel time of all threads
+
+#endif

@@ -1,0 +1,338 @@
+// Stream: the sequence the capture layer sends (init, prepare, add, start,
+// stop, reset, unprepare, fini) once for each callback type, every callback
+// checked as it comes (client.cpp); the error and position queries while
+// running; a stop that takes hold; a starved stream's processor time;
+// DVM_FRAME; and adds on channels that do not capture.
+#include "check.h"
+#include "callbacks.h"
+#include "host.h"
+
+static const int Headers = 4;
+static const DWORD Quiet = 1000;      // ms: a stopped stream is quiet by then
+static const DWORD DataWait = 5000;   // ms for three rounds of the headers
+static const DWORD Poison = 0xA5A5A5A4;
+
+static StreamClient Clients[CallbackKinds + 1]; // the last for the starved stream
+
+// Documented declines, reported once for the whole group.
+static bool PrepareDeclined, ResetDeclined;
+static int FiniDropped = -1;
+
+static bool EnoughData(const StreamClient &c) { return c.dataCount >= 3 * Headers; }
+static bool Closed(const StreamClient &c) { return c.closeSeen; }
+static bool AllBack(const StreamClient &c) { return c.ownedCount == 0; }
+
+static bool ValidTimeFormat(UINT type)
+{
+    return type == TIME_MS || type == TIME_SAMPLES || type == TIME_BYTES || type == TIME_SMPTE || type == TIME_MIDI ||
+           type == TIME_TICKS;
+}
+
+static void CheckRunningQueries(HDRVR channel)
+{
+    // DVM_STREAM_GETERROR: an error code at lParam1, the frames dropped at lParam2.
+    DWORD error = Untouched, dropped = Untouched;
+    DWORD result = Send(channel, DVM_STREAM_GETERROR, reinterpret_cast<LPARAM>(&error), reinterpret_cast<LPARAM>(&dropped));
+    if (result == DV_ERR_NOTSUPPORTED)
+        Warn("stream.geterror", "declined (DV_ERR_NOTSUPPORTED): clients cannot learn of dropped frames");
+    else
+        Expect(result == DV_ERR_OK && IsDocumentedCode(error) && dropped != Untouched, "stream.geterror",
+               "while running: expected DV_ERR_OK, a code and a count of dropped frames, got %s, code %lu, %lu dropped",
+               CodeName(result), error, dropped);
+    // DVM_STREAM_GETPOSITION: "If the driver cannot support the requested
+    // format, it uses a format it can support, and places the format type in wType."
+    MMTIME time = {};
+    time.wType = TIME_MS;
+    result = Send(channel, DVM_STREAM_GETPOSITION, reinterpret_cast<LPARAM>(&time), sizeof time);
+    if (result == DV_ERR_NOTSUPPORTED)
+        Warn("stream.position", "declined (DV_ERR_NOTSUPPORTED): clients time frames themselves");
+    else
+        Expect(result == DV_ERR_OK && ValidTimeFormat(time.wType), "stream.position",
+               "while running: expected DV_ERR_OK and a TIME_* format, got %s and wType %u", CodeName(result), time.wType);
+}
+
+static bool IsOwned(const StreamClient &c, const VIDEOHDR *h)
+{
+    for (int i = 0; i < c.ownedCount; i++)
+        if (c.owned[i] == h)
+            return true;
+    return false;
+}
+
+// A header the client holds (handed back), or NULL.
+static VIDEOHDR *HeldHeader(const StreamClient &c)
+{
+    for (int i = 0; i < c.headerCount; i++)
+        if (!IsOwned(c, c.headers[i]))
+            return c.headers[i];
+    return NULL;
+}
+
+static void CheckStop(StreamClient &c)
+{
+    EnterPhase(c, PhaseStop);
+    DWORD start = GetTickCount();
+    DWORD result = Send(c.channel, DVM_STREAM_STOP);
+    DWORD returned = GetTickCount(), took = returned - start;
+    EnterPhase(c, PhaseStopped);
+    Expect(result == DV_ERR_OK && took < Quiet, "stream.stop", "%s callbacks: expected DV_ERR_OK within %lu ms, got %s "
+           "after %lu ms", CallbackNames[c.kind], Quiet, CodeName(result), took);
+    Pump(c, 300);
+    // DVM_STREAM_STOP: "The driver retains its queue of empty buffers": one
+    // added after the stop stays empty until a reset.
+    if (VIDEOHDR *late = HeldHeader(c)) {
+        if (AddHeader(c, late) == DV_ERR_OK) {
+            Pump(c, 500);
+            Expect(IsOwned(c, late), "stream.stop",
+                   "%s callbacks: expected a header added after the stop kept empty, got it handed back",
+                   CallbackNames[c.kind]);
+        }
+    }
+    for (LONG i = 0; i < c.eventCount; i++) {
+        const StreamEvent &e = c.events[i];
+        if (e.message == MM_DRVM_DATA && e.time > returned + Quiet) {
+            Fail("stream.stop", "%s callbacks: expected quiet within %lu ms of the stop, got MM_DRVM_DATA after %lu ms",
+                 CallbackNames[c.kind], Quiet, e.time - returned);
+            break;
+        }
+    }
+}
+
+// Headers never handed back are no longer the driver's after DVM_STREAM_FINI.
+// The marks leave VHDR_DONE clear, so an event stream does not take them as
+// handed back.
+static void CheckNoWritesAfterFini(StreamClient &c)
+{
+    for (int i = 0; i < c.ownedCount; i++) {
+        c.owned[i]->dwFlags = Poison;
+        FillMemory(c.owned[i]->lpData, 16, 0xA5);
+    }
+    Pump(c, 200);
+    for (int i = 0; i < c.ownedCount; i++) {
+        const BYTE *data = c.owned[i]->lpData;
+        bool untouched = c.owned[i]->dwFlags == Poison && data[0] == 0xA5 && data[15] == 0xA5;
+        if (!Expect(untouched, "stream.after-fini", "%s callbacks: expected a header not handed back left alone after "
+                    "DVM_STREAM_FINI, got it written", CallbackNames[c.kind]))
+            break;
+    }
+}
+
+static void CheckOpenClose(StreamClient &c)
+{
+    int opens = 0, closes = 0, openPhase = -1, closePhase = -1;
+    for (LONG i = 0; i < c.eventCount; i++) {
+        if (c.events[i].message == MM_DRVM_OPEN && opens++ == 0)
+            openPhase = c.events[i].phase;
+        if (c.events[i].message == MM_DRVM_CLOSE && closes++ == 0)
+            closePhase = c.events[i].phase;
+    }
+    Expect(opens == 1 && closes == 1, "stream.open-close", "%s callbacks: expected one MM_DRVM_OPEN and one "
+           "MM_DRVM_CLOSE in the stream, got %d and %d", CallbackNames[c.kind], opens, closes);
+    // DVM_STREAM_INIT: "After the driver finishes initializing the VIDEO_IN
+    // channel, it must send an MM_DRVM_OPEN callback message"; DVM_STREAM_FINI:
+    // "After the driver has finished closing ..., it must send an MM_DRVM_CLOSE".
+    if (c.kind == CallbackFunction && openPhase > PhaseInit)
+        Warn("stream.open-timing", "MM_DRVM_OPEN comes with DVM_STREAM_START, not with DVM_STREAM_INIT where it is documented");
+    if (c.kind == CallbackFunction && closePhase >= 0 && closePhase < PhaseFini)
+        Warn("stream.close-timing", "MM_DRVM_CLOSE comes with DVM_STREAM_STOP, before DVM_STREAM_FINI where it is documented");
+}
+
+static void RunStream(HDRVR channel, CallbackKind kind, DWORD bufferSize, DWORD imageSize)
+{
+    StreamClient &c = Clients[kind];
+    const char *name = CallbackNames[kind];
+    Step("%s callbacks: DVM_STREAM_INIT", name);
+    if (!StartClient(c, channel, kind, Headers, bufferSize, imageSize)) {
+        Fail("stream.init", "%s callbacks: expected room for the buffers, got none", name);
+        return;
+    }
+    c.readd = true;
+    DWORD result = InitStream(c);
+    if (result != DV_ERR_OK) {
+        // VIDEO_STREAM_INIT_PARMS names CALLBACK_WINDOW and CALLBACK_FUNCTION.
+        if (kind == CallbackThread || kind == CallbackEvent)
+            Warn("stream.init", "%s callbacks declined with %s (documented are window and function callbacks)", name,
+                 CodeName(result));
+        else
+            Fail("stream.init", "%s callbacks: expected DV_ERR_OK, got %s", name, CodeName(result));
+        return;
+    }
+    for (int i = 0; i < c.headerCount; i++) {
+        // "If the driver returns DV_ERR_NOTSUPPORTED, then msvfw32.dll or
+        // avicap32.dll will prepare the buffer."
+        result = Send(channel, DVM_STREAM_PREPAREHEADER, reinterpret_cast<LPARAM>(c.headers[i]), sizeof(VIDEOHDR));
+        PrepareDeclined = PrepareDeclined || result == DV_ERR_NOTSUPPORTED;
+        if (result != DV_ERR_OK && result != DV_ERR_NOTSUPPORTED)
+            Fail("stream.prepare", "%s callbacks: expected DV_ERR_OK or DV_ERR_NOTSUPPORTED, got %s", name, CodeName(result));
+    }
+    for (int i = 0; i < c.headerCount; i++) {
+        result = AddHeader(c, c.headers[i]);
+        Expect(result == DV_ERR_OK, "stream.add", "%s callbacks, header #%d: expected DV_ERR_OK, got %s", name, i,
+               CodeName(result));
+    }
+    EnterPhase(c, PhaseStart);
+    result = Send(channel, DVM_STREAM_START);
+    Expect(result == DV_ERR_OK, "stream.start", "%s callbacks: expected DV_ERR_OK, got %s", name, CodeName(result));
+    if (kind == CallbackFunction)
+        CheckRunningQueries(channel);
+    Expect(Pump(c, DataWait, EnoughData), "stream.data", "%s callbacks: expected %d headers handed back and added "
+           "again within %lu ms, got %ld", name, 3 * Headers, DataWait, c.dataCount);
+    CheckStop(c);
+
+    // DVM_STREAM_RESET: "For each unused buffer ... the driver must set
+    // VHDR_DONE ... and then send an MM_DRVM_DATA callback message."
+    EnterPhase(c, PhaseReset);
+    result = Send(channel, DVM_STREAM_RESET);
+    ResetDeclined = ResetDeclined || result == DV_ERR_NOTSUPPORTED;
+    if (result == DV_ERR_OK)
+        Expect(Pump(c, Quiet, AllBack), "stream.reset", "%s callbacks: expected every queued header back after the "
+               "reset, got %d still queued", name, c.ownedCount);
+    else if (result != DV_ERR_NOTSUPPORTED)
+        Fail("stream.reset", "%s callbacks: expected DV_ERR_OK or DV_ERR_NOTSUPPORTED, got %s", name, CodeName(result));
+    for (int i = 0; i < c.headerCount; i++) {
+        // DV_ERR_STILLPLAYING: "the data buffer is still in the device driver's available queue".
+        result = Send(channel, DVM_STREAM_UNPREPAREHEADER, reinterpret_cast<LPARAM>(c.headers[i]), sizeof(VIDEOHDR));
+        if (result != DV_ERR_OK && result != DV_ERR_NOTSUPPORTED && result != DV_ERR_STILLPLAYING)
+            Fail("stream.unprepare", "%s callbacks: expected DV_ERR_OK, DV_ERR_NOTSUPPORTED or DV_ERR_STILLPLAYING, got %s",
+                 name, CodeName(result));
+    }
+
+    // DVM_STREAM_FINI: "If all the input buffers sent with DVM_STREAM_ADDBUFFER
+    // haven't been returned to the client, the driver should fail the message."
+    int outstanding = c.ownedCount;
+    EnterPhase(c, PhaseFini);
+    result = Send(channel, DVM_STREAM_FINI);
+    if (!outstanding)
+        Expect(result == DV_ERR_OK, "stream.fini", "%s callbacks, every header back: expected DV_ERR_OK, got %s", name,
+               CodeName(result));
+    else if (result == DV_ERR_OK)
+        FiniDropped = outstanding;
+    else if (ResetDeclined)
+        Fail("stream.fini", "%s callbacks: refused with %d headers queued and no reset to get them back: the stream "
+             "cannot end", name, outstanding);
+    if (kind == CallbackEvent) {
+        Expect(c.signals > 0, "stream.event", "event callbacks: expected the event signalled, got never");
+    } else {
+        Expect(Pump(c, Quiet, Closed), "stream.close", "%s callbacks: expected MM_DRVM_CLOSE within %lu ms of "
+               "DVM_STREAM_FINI, got none", name, Quiet);
+        Pump(c, 300); // anything after the close is reported as it comes
+        CheckOpenClose(c);
+    }
+    CheckNoWritesAfterFini(c);
+}
+
+static void CheckStarved(HDRVR channel, DWORD bufferSize)
+{
+    StreamClient &c = Clients[CallbackKinds];
+    Step("a started stream without buffers");
+    StartClient(c, channel, CallbackFunction, 0, bufferSize, 0);
+    if (InitStream(c) != DV_ERR_OK)
+        return; // reported by the function stream
+    EnterPhase(c, PhaseStart);
+    Send(channel, DVM_STREAM_START);
+    Sleep(200);
+    DWORD cpu = ProcessCpuMs(), start = GetTickCount();
+    Sleep(1000);
+    DWORD used = ProcessCpuMs() - cpu, spent = GetTickCount() - start;
+    Expect(used <= spent / 10, "stream.starved-cpu", "a started stream without buffers: expected under %lu ms of "
+           "processor time in %lu ms, got %lu ms", spent / 10, spent, used);
+    EnterPhase(c, PhaseStop);
+    start = GetTickCount();
+    DWORD result = Send(channel, DVM_STREAM_STOP);
+    DWORD took = GetTickCount() - start;
+    Expect(result == DV_ERR_OK && took < Quiet, "stream.stop", "a starved stream: expected DV_ERR_OK within %lu ms, "
+           "got %s after %lu ms", Quiet, CodeName(result), took);
+    EnterPhase(c, PhaseFini);
+    Send(channel, DVM_STREAM_FINI);
+    Expect(Pump(c, Quiet, Closed), "stream.close", "a starved stream: expected MM_DRVM_CLOSE within %lu ms of the "
+           "stop and fini, got none", Quiet);
+}
+
+// DVM_FRAME: "For the VIDEO_IN channel, the driver transfers data from the
+// device's frame buffer into the specified buffer", before it returns.
+static void CheckFrame(HDRVR channel, DWORD bufferSize, DWORD imageSize)
+{
+    Step("DVM_FRAME");
+    VIDEOHDR *h = static_cast<VIDEOHDR *>(GuardedRecord(sizeof(VIDEOHDR), "stream.frame", "VIDEOHDR (DVM_FRAME)"));
+    h->lpData = static_cast<LPBYTE>(GuardedRecord(bufferSize, "stream.frame", "frame buffer (DVM_FRAME)"));
+    h->dwBufferLength = bufferSize;
+    FillMemory(h->lpData, bufferSize, 0xA5);
+    DWORD result = Send(channel, DVM_FRAME, reinterpret_cast<LPARAM>(h), sizeof *h);
+    if (result == DV_ERR_NOTSUPPORTED) {
+        Warn("stream.frame", "declined (DV_ERR_NOTSUPPORTED): no single frames");
+        return;
+    }
+    bool written = false;
+    for (DWORD i = 0; i < bufferSize && !written; i++)
+        written = h->lpData[i] != 0xA5;
+    Expect(result == DV_ERR_OK && written && h->dwBytesUsed <= bufferSize && (!imageSize || h->dwBytesUsed == imageSize),
+           "stream.frame", "expected DV_ERR_OK, a frame in the buffer and dwBytesUsed %lu, got %s, %s, dwBytesUsed %lu",
+           imageSize ? imageSize : bufferSize, CodeName(result), written ? "a frame" : "the buffer untouched",
+           h->dwBytesUsed);
+    // Into half the buffer, flush against the guard: an error, or no more than fits.
+    h->dwBufferLength = bufferSize / 2;
+    h->dwBytesUsed = 0;
+    h->lpData = static_cast<LPBYTE>(GuardedRecord(h->dwBufferLength, "stream.frame", "half-size frame buffer (DVM_FRAME)"));
+    result = Send(channel, DVM_FRAME, reinterpret_cast<LPARAM>(h), sizeof *h);
+    Expect(result != DV_ERR_OK || h->dwBytesUsed <= h->dwBufferLength, "stream.frame", "into half the image's size: "
+           "expected an error or at most %lu bytes, got %s and %lu bytes", h->dwBufferLength, CodeName(result),
+           h->dwBytesUsed);
+}
+
+// DVM_STREAM_ADDBUFFER: "For this message, the driver should only accept
+// VIDEO_IN." The capture layer sends it nowhere else: a warning.
+static void CheckOtherChannels(DWORD bufferSize)
+{
+    for (const ChannelType &t : ChannelTypes) {
+        VIDEO_OPEN_PARMS parms;
+        HDRVR other = t.flag == VIDEO_IN ? NULL : OpenChannel(t.flag, &parms);
+        if (!other)
+            continue;
+        Step("DVM_STREAM_ADDBUFFER on %s", t.name);
+        VIDEOHDR *h = static_cast<VIDEOHDR *>(GuardedRecord(sizeof(VIDEOHDR), "stream.header", "VIDEOHDR"));
+        h->lpData = static_cast<LPBYTE>(GuardedRecord(bufferSize, "stream.buffer", "frame buffer"));
+        h->dwBufferLength = bufferSize;
+        h->dwFlags = VHDR_PREPARED;
+        DWORD result = Send(other, DVM_STREAM_ADDBUFFER, reinterpret_cast<LPARAM>(h), sizeof *h);
+        if (result == DV_ERR_OK)
+            Warn("stream.other-channel", "DVM_STREAM_ADDBUFFER on %s is accepted (documented for VIDEO_IN only)", t.name);
+        else
+            Pass("stream.other-channel", "DVM_STREAM_ADDBUFFER on %s refused with %s", t.name, CodeName(result));
+        CloseDriver(other, 0, 0);
+    }
+}
+
+void CheckStream()
+{
+    if (!LoadDriver("stream.load"))
+        return;
+    HDRVR channel = OpenCaptureChannel("stream.open");
+    BITMAPINFOHEADER h;
+    if (!channel || !GetFormat(channel, &h)) {
+        if (channel) {
+            Fail("stream.open", "expected the VIDEO_IN format to size the buffers, got none");
+            CloseDriver(channel, 0, 0);
+        }
+        UnloadDriver();
+        return;
+    }
+    // "dwBytesUsed equals biSizeImage for uncompressed formats".
+    DWORD imageSize = UncompressedSize(h) ? (h.biSizeImage ? h.biSizeImage : UncompressedSize(h)) : 0;
+    DWORD bufferSize = h.biSizeImage ? h.biSizeImage : imageSize;
+    for (int kind = 0; kind < CallbackKinds && bufferSize; kind++)
+        RunStream(channel, static_cast<CallbackKind>(kind), bufferSize, imageSize);
+    if (PrepareDeclined)
+        Warn("stream.prepare", "declined (DV_ERR_NOTSUPPORTED): the capture layer prepares headers itself");
+    if (ResetDeclined)
+        Warn("stream.reset", "declined (DV_ERR_NOTSUPPORTED): headers still queued at a stop are never handed back");
+    if (FiniDropped >= 0)
+        Warn("stream.fini", "accepted with %d headers never handed back (documented: it should fail until all are back)",
+             FiniDropped);
+    if (bufferSize) {
+        CheckStarved(channel, bufferSize);
+        CheckFrame(channel, bufferSize, imageSize);
+    }
+    CloseDriver(channel, 0, 0);
+    CheckOtherChannels(bufferSize ? bufferSize : 4096);
+    UnloadDriver();
+}
