@@ -137,12 +137,21 @@ static DWORD WINAPI CaptureThreadProc(LPVOID param)
     return 0;
 }
 
-static DWORD AddBuffer(CaptureStream &s, VIDEOHDR *header, DWORD size)
+// The record's size is tested before any of its fields is read: a shorter
+// record may end where readable memory ends.
+static DWORD CheckHeader(const VIDEOHDR *header, DWORD size)
 {
-    if (!header || !header->lpData)
+    if (!header)
         return DV_ERR_PARAM1;
     if (size < HeaderSizeUsed)
         return DV_ERR_PARAM2;
+    return header->lpData ? DV_ERR_OK : DV_ERR_PARAM1;
+}
+
+static DWORD AddBuffer(CaptureStream &s, VIDEOHDR *header, DWORD size)
+{
+    if (DWORD error = CheckHeader(header, size))
+        return error;
     while (AddLock.test_and_set(std::memory_order_acquire))
         Sleep(0);
     DWORD result = DV_ERR_NO_BUFFERS;
@@ -220,9 +229,7 @@ DWORD HandleStreamMessage(CaptureStream &s, HANDLE device, UINT message, LPARAM 
 
 DWORD CaptureSingleFrame(HANDLE device, VIDEOHDR *header, DWORD size)
 {
-    if (!header || !header->lpData)
-        return DV_ERR_PARAM1;
-    if (size < HeaderSizeUsed)
-        return DV_ERR_PARAM2;
+    if (DWORD error = CheckHeader(header, size))
+        return error;
     return ReadFrame(device, header) ? DV_ERR_OK : DV_ERR_NONSPECIFIC;
 }

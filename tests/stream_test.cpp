@@ -188,6 +188,14 @@ TEST_F(Stream, EmptyPointersAndShortRecordsGetClearErrors)
     h.dwBufferLength = 1;
     EXPECT_EQ(Send(4, DVM_STREAM_ADDBUFFER, reinterpret_cast<LPARAM>(&h), 20), DV_ERR_PARAM2);
     EXPECT_EQ(Send(4, DVM_FRAME, reinterpret_cast<LPARAM>(&h), 16), DV_ERR_PARAM2);
+    // A 2-byte record that ends where readable memory ends: its size is
+    // refused before any field past it is read.
+    BYTE *pages = static_cast<BYTE *>(VirtualAlloc(NULL, 8192, MEM_COMMIT, PAGE_READWRITE));
+    DWORD old;
+    ASSERT_TRUE(pages && VirtualProtect(pages + 4096, 4096, PAGE_NOACCESS, &old));
+    EXPECT_EQ(Send(4, DVM_STREAM_ADDBUFFER, reinterpret_cast<LPARAM>(pages + 4094), 2), DV_ERR_PARAM2);
+    EXPECT_EQ(Send(4, DVM_FRAME, reinterpret_cast<LPARAM>(pages + 4094), 2), DV_ERR_PARAM2);
+    VirtualFree(pages, 0, MEM_RELEASE);
 }
 
 TEST_F(Stream, MessagesWithoutAnEffectAnswerNotSupported)

@@ -340,7 +340,7 @@ static LRESULT Open(VIDEO_OPEN_PARMS *open)
         return open->dwFlags;
     }
 #ifdef FAULT_OPEN_NO_ERROR
-    open->dwError = DV_ERR_OK;
+    (void)flag; // the caller's dwError stays as it was
 #else
     open->dwError = flag ? DV_ERR_ALLOCATED : DV_ERR_NOTSUPPORTED;
 #endif

@@ -9,12 +9,16 @@ static const int Cycles = 1000, WarmUp = 20;
 static const SIZE_T MemorySlack = 64 * 1024;
 
 // VIDEO_OPEN_PARMS.dwError: the "Error value the driver should return to the
-// client application if it fails the open".
+// client application if it fails the open". A refusal must set it; "should"
+// makes a plain 0 (no reason given) a warning, an untouched field or an
+// undocumented code a failure.
 static void CheckRefusal(const char *what, const VIDEO_OPEN_PARMS &parms)
 {
-    if (parms.dwError == Untouched || parms.dwError == DV_ERR_OK || !IsDocumentedCode(parms.dwError))
+    if (parms.dwError == Untouched || (parms.dwError != DV_ERR_OK && !IsDocumentedCode(parms.dwError)))
         Fail("lifecycle.open-error", "%s refused: expected a DV_ERR_* code in dwError, got %s", what,
              parms.dwError == Untouched ? "dwError untouched" : CodeName(parms.dwError));
+    else if (parms.dwError == DV_ERR_OK)
+        Warn("lifecycle.open-error", "%s refused with dwError 0: the application learns no reason", what);
     else
         Pass("lifecycle.open-error", "%s refused with %s", what, CodeName(parms.dwError));
 }
