@@ -10,6 +10,7 @@ cd "$ROOT"
 start=$(date +%s)
 # Without WINEPREFIX ctest lists no test that needs Wine (tests/CMakeLists.txt).
 env -u WINEPREFIX ctest --preset win32 -L host
+# The driver disk the host checks made is the one the Wine part installs.
 xvfb-run -a -s "-screen 0 1024x768x24" "$ROOT/scripts/wine-session.sh" \
-  ctest --preset win32 -LE host "$@"
+  ctest --preset win32 -LE host -FS disk "$@"
 echo "test suite: $(( $(date +%s) - start )) s"

@@ -51,11 +51,18 @@ mount -t tmpfs tmpfs /tmp; mount -t tmpfs tmpfs /run
 modprobe 9pnet_virtio; modprobe 9p
 options=trans=virtio,version=9p2000.L,msize=262144
 mkdir -p /control && mount -t 9p -o $options control /control
+# Wine does not load programs from the shared folder (they fault at their
+# first import): the checkout is copied, to the same path, and what the
+# command writes to out/ and docs/ is copied back.
 checkout=$(cat /control/checkout)
-mkdir -p "$checkout" && mount -t 9p -o $options checkout "$checkout"
+mkdir -p /shared "$checkout" && mount -t 9p -o $options checkout /shared && mount -t tmpfs tmpfs "$checkout"
+tar -C /shared --exclude=./build/vm --exclude=./build/wineprefix -cf - . | tar -C "$checkout" -xf -
 (cd "$checkout" && bash /control/command) >/control/output 2>&1
 echo $? >/control/status
-sync; umount /control "$checkout"; mount -o remount,ro /; sync
+for folder in out docs; do
+  [ -d "$checkout/$folder" ] && mkdir -p "/shared/$folder" && cp -a -u "$checkout/$folder/." "/shared/$folder/"
+done
+sync; umount /control /shared; mount -o remount,ro /; sync
 echo o >/proc/sysrq-trigger
 INIT
   chmod +x "$vm/root/init.sh"

@@ -88,6 +88,7 @@ check "no fourth segment" no "$([ -e "$work/seg.003.avi" ] && echo yes || echo n
   "$(winepath -w "$work/held.avi")") >"$work/log" 2>&1 </dev/null &
 sleep 2.5
 pid=$(pgrep -n -f 'capture.exe --format rgb15 --size 160x120 --seconds 5')
+check "the client to hold up is found" yes "$([ -n "$pid" ] && echo yes || echo no)"
 kill -STOP "$pid"; sleep 0.5; kill -CONT "$pid"
 wait
 dropped=$(sed -n 's/.* \([0-9]*\) dropped (written empty).*/\1/p' "$work/log")

@@ -19,6 +19,7 @@ static std::string ErrorText(HRESULT result, DWORD error)
         return text;
     }
     const char *name = result == AVIERR_FILEWRITE ? "the file cannot be written"
+                     : result == AVIERR_BADPARAM ? "AVIFile refused the frame"
                      : result == AVIERR_FILEOPEN ? "the file cannot be opened"
                      : result == AVIERR_MEMORY ? "out of memory"
                      : result == AVIERR_BADFORMAT ? "AVIFile does not accept this format"
@@ -149,9 +150,11 @@ bool WriteSegmentFrame(AviSegments &s, const void *data, DWORD bytes)
         return false;
     if (!DiskHasRoom(s, chunk))
         return false;
+    // An empty frame still names a buffer: AVIFile refuses a null one.
+    static BYTE nothing;
     SetLastError(0);
-    HRESULT result = AVIStreamWrite(s.stream, s.position, 1, const_cast<void *>(data), static_cast<LONG>(bytes),
-                                    bytes ? AVIIF_KEYFRAME : 0, NULL, NULL);
+    HRESULT result = AVIStreamWrite(s.stream, s.position, 1, bytes ? const_cast<void *>(data) : &nothing,
+                                    static_cast<LONG>(bytes), bytes ? AVIIF_KEYFRAME : 0, NULL, NULL);
     if (result != AVIERR_OK) {
         char what[48];
         std::snprintf(what, sizeof what, "cannot write frame %ld to", s.position);
