@@ -50,7 +50,9 @@ for format in rgb15:rgb555le rgb24:bgra yuv422:yuyv422; do
 done
 
 # Enter ends a recording early, and the file is still whole.
-(sleep 2; echo) | (cd "$bin" && wine capture.exe --format rgb15 --size 160x120 --seconds 60 \
+# (Enter a second after the stream has started: its file exists.)
+(for _ in $(seq 100); do [ -e "$work/stopped.avi" ] && break; sleep 0.1; done; sleep 1; echo) |
+  (cd "$bin" && wine capture.exe --format rgb15 --size 160x120 --seconds 60 \
   "$(winepath -w "$work/stopped.avi")") >"$work/log" 2>&1
 frames=$(probe "$work/stopped.avi" nb_read_frames)
 check "stopped early, a readable file" yes "$([ -n "$frames" ] && [ "$frames" -gt 10 ] && [ "$frames" -lt 500 ] && echo yes || echo "no ($frames frames)")"
