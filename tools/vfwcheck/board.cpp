@@ -54,6 +54,7 @@ static void CheckFailedReads(HANDLE board, const BoardFaults &saved)
         CloseDriver(channel, 0, 0);
         return;
     }
+    c.keepsAllowed = true; // the headers of the failed reads may stay with the driver
     BoardFaults faults = saved;
     faults.freeRunning = 1;
     faults.failReads = FailedReads;

@@ -101,7 +101,7 @@ static void Record(StreamClient &c, UINT message, VIDEOHDR *h)
         } else {
             // DVM_STREAM_START: "Data buffers should be filled and returned to
             // the client in the order they are received from the client."
-            if (at > 0 && FirstTime(c, Order))
+            if (at > 0 && !c.keepsAllowed && FirstTime(c, Order))
                 Fail(RuleNames[Order], "expected header #%d (the oldest added) back first, got header #%d",
                      HeaderIndex(c, c.owned[0]), index);
             RemoveOwned(c, h);

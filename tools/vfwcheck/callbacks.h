@@ -27,6 +27,7 @@ struct StreamClient {
     CallbackKind kind;
     DWORD imageSize;     // what dwBytesUsed must be (uncompressed formats), else 0
     bool readd;          // each header handed back is added again while running
+    bool keepsAllowed;   // the device fails reads: a header it could not fill may stay with the driver
     volatile LONG phase;
     VIDEOHDR *headers[ClientHeaders];
     int headerCount;

@@ -284,11 +284,13 @@ static void CheckFrame(HDRVR channel, DWORD bufferSize, DWORD imageSize)
 static void CheckOtherChannels(DWORD bufferSize)
 {
     for (const ChannelType &t : ChannelTypes) {
+        if (t.flag == VIDEO_IN)
+            continue;
+        Step("DRV_OPEN %s, then DVM_STREAM_ADDBUFFER on it", t.name);
         VIDEO_OPEN_PARMS parms;
-        HDRVR other = t.flag == VIDEO_IN ? NULL : OpenChannel(t.flag, &parms);
+        HDRVR other = OpenChannel(t.flag, &parms);
         if (!other)
             continue;
-        Step("DVM_STREAM_ADDBUFFER on %s", t.name);
         VIDEOHDR *h = static_cast<VIDEOHDR *>(GuardedRecord(sizeof(VIDEOHDR), "stream.header", "VIDEOHDR"));
         h->lpData = static_cast<LPBYTE>(GuardedRecord(bufferSize, "stream.buffer", "frame buffer"));
         h->dwBufferLength = bufferSize;
