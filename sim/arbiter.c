@@ -7,15 +7,27 @@
  * Wine delivers a closed handle's IRP_MJ_CLOSE late, at times after the next
  * handle's first request. So another handle's use waits, pending, for up to
  * CONTEST_WAIT_MS: if the holder's close arrives meanwhile the waiting use is
- * served, otherwise it is refused.
+ * served, otherwise the referee, a thread of the board's, refuses it. (A
+ * timer's DPC did this before; under software emulation Wine never ran it.)
  */
 #include "sim.h"
 
+/* In the DDK's ntifs.h, which a device driver does not include. */
+NTSYSAPI NTSTATUS NTAPI ZwWaitForSingleObject(HANDLE handle, BOOLEAN alertable, PLARGE_INTEGER timeout);
+
 #define CONTEST_WAIT_MS 250
+#define CONTEST_WAIT    ((LONGLONG)CONTEST_WAIT_MS * 10000)
 
 static LIST_ENTRY Waiting; /* pending IRPs of other handles, in arrival order */
-static KTIMER ContestTimer;
-static KDPC ContestDpc;
+static KEVENT RefereeWake; /* a use began to wait, or the board stops */
+static HANDLE Referee;
+static volatile LONG RefereeStops;
+
+/* When a waiting IRP began to wait: in its driver context, which is ours. */
+static LONGLONG *WaitStart(PIRP irp)
+{
+    return (LONGLONG *)irp->Tail.Overlay.DriverContext;
+}
 
 /* Takes the first waiting IRP that `holder` (or, if none, any handle) may
  * use; NULL when there is none. The board is locked. */
@@ -33,39 +45,74 @@ static PIRP TakeServable(void)
     return NULL;
 }
 
-static PIRP TakeAny(void)
+/* The first IRP that has waited long enough (all of them when `all`); else
+ * NULL, with *next the time until the oldest left is due (0: none waits).
+ * The board is locked. */
+static PIRP TakeExpired(int all, LONGLONG *next)
 {
-    if (IsListEmpty(&Waiting))
-        return NULL;
-    return CONTAINING_RECORD(RemoveHeadList(&Waiting), IRP, Tail.Overlay.ListEntry);
+    LONGLONG now = BoardNow();
+    *next = 0;
+    for (PLIST_ENTRY e = Waiting.Flink; e != &Waiting; e = e->Flink) {
+        PIRP irp = CONTAINING_RECORD(e, IRP, Tail.Overlay.ListEntry);
+        LONGLONG due = *WaitStart(irp) + CONTEST_WAIT;
+        if (all || due <= now) {
+            RemoveEntryList(e);
+            return irp;
+        }
+        if (!*next || due - now < *next)
+            *next = due - now;
+    }
+    return NULL;
 }
 
-/* The wait is over: every use still waiting is refused. */
-static void NTAPI ContestExpired(PKDPC dpc, PVOID context, PVOID arg1, PVOID arg2)
+/* Refuses every use that has waited its time; the time until the next is due. */
+static LONGLONG RefuseExpired(int all)
 {
+    LONGLONG next;
     PIRP irp;
-    (void)dpc; (void)context; (void)arg1; (void)arg2;
     for (;;) {
         LockBoard();
-        irp = TakeAny();
+        irp = TakeExpired(all, &next);
         UnlockBoard();
         if (!irp)
-            break;
+            return next;
         FinishUse(irp, 1);
     }
+}
+
+static VOID NTAPI RefereeRun(PVOID context)
+{
+    (void)context;
+    while (!RefereeStops) {
+        LONGLONG next;
+        KeWaitForSingleObject(&RefereeWake, Executive, KernelMode, FALSE, NULL);
+        while (!RefereeStops && (next = RefuseExpired(0)) != 0) {
+            LARGE_INTEGER delay;
+            delay.QuadPart = -next; /* negative: relative */
+            KeDelayExecutionThread(KernelMode, FALSE, &delay);
+        }
+    }
+    PsTerminateSystemThread(STATUS_SUCCESS);
 }
 
 void StartArbiter(void)
 {
     InitializeListHead(&Waiting);
-    KeInitializeTimer(&ContestTimer);
-    KeInitializeDpc(&ContestDpc, ContestExpired, NULL);
+    KeInitializeEvent(&RefereeWake, SynchronizationEvent, FALSE);
+    RefereeStops = 0;
+    PsCreateSystemThread(&Referee, THREAD_ALL_ACCESS, NULL, NULL, NULL, RefereeRun, NULL);
 }
 
 void StopArbiter(void)
 {
-    KeCancelTimer(&ContestTimer);
-    ContestExpired(NULL, NULL, NULL, NULL);
+    RefereeStops = 1;
+    KeSetEvent(&RefereeWake, IO_NO_INCREMENT, FALSE);
+    if (Referee) {
+        ZwWaitForSingleObject(Referee, FALSE, NULL);
+        ZwClose(Referee);
+        Referee = NULL;
+    }
+    RefuseExpired(1);
 }
 
 void ClaimDevice(PFILE_OBJECT file)
@@ -86,13 +133,10 @@ NTSTATUS ArbitrateUse(PFILE_OBJECT file, PIRP irp)
         return FinishUse(irp, 0);
     }
     IoMarkIrpPending(irp);
-    if (IsListEmpty(&Waiting)) {
-        LARGE_INTEGER due;
-        due.QuadPart = -(LONGLONG)CONTEST_WAIT_MS * 10000;
-        KeSetTimer(&ContestTimer, due, &ContestDpc);
-    }
+    *WaitStart(irp) = BoardNow();
     InsertTailList(&Waiting, &irp->Tail.Overlay.ListEntry);
     UnlockBoard();
+    KeSetEvent(&RefereeWake, IO_NO_INCREMENT, FALSE);
     return STATUS_PENDING;
 }
 
@@ -107,7 +151,5 @@ void ReleaseDevice(PFILE_OBJECT file)
         FinishUse(irp, 0);
         LockBoard();
     }
-    if (IsListEmpty(&Waiting))
-        KeCancelTimer(&ContestTimer);
     UnlockBoard();
 }

@@ -88,7 +88,8 @@ check "no fourth segment" no "$([ -e "$work/seg.003.avi" ] && echo yes || echo n
 # the frames it covers.
 (cd "$bin" && wine capture.exe --format rgb15 --size 160x120 --seconds 5 --buffers 2 \
   "$(winepath -w "$work/held.avi")") >"$work/log" 2>&1 </dev/null &
-sleep 2.5
+for _ in $(seq 100); do [ -e "$work/held.avi" ] && break; sleep 0.1; done # its stream has started
+sleep 1
 pid=$(pgrep -n -f 'capture.exe --format rgb15 --size 160x120 --seconds 5')
 check "the client to hold up is found" yes "$([ -n "$pid" ] && echo yes || echo no)"
 kill -STOP "$pid"; sleep 0.5; kill -CONT "$pid"
