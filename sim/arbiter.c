@@ -12,14 +12,12 @@
  */
 #include "sim.h"
 
-/* In the DDK's ntifs.h, which a device driver does not include. */
-NTSYSAPI NTSTATUS NTAPI ZwWaitForSingleObject(HANDLE handle, BOOLEAN alertable, PLARGE_INTEGER timeout);
-
 #define CONTEST_WAIT_MS 250
 #define CONTEST_WAIT    ((LONGLONG)CONTEST_WAIT_MS * 10000)
 
 static LIST_ENTRY Waiting; /* pending IRPs of other handles, in arrival order */
 static KEVENT RefereeWake; /* a use began to wait, or the board stops */
+static KEVENT RefereeDone; /* the referee has left its loop */
 static HANDLE Referee;
 static volatile LONG RefereeStops;
 
@@ -92,6 +90,7 @@ static VOID NTAPI RefereeRun(PVOID context)
             KeDelayExecutionThread(KernelMode, FALSE, &delay);
         }
     }
+    KeSetEvent(&RefereeDone, IO_NO_INCREMENT, FALSE);
     PsTerminateSystemThread(STATUS_SUCCESS);
 }
 
@@ -99,6 +98,7 @@ void StartArbiter(void)
 {
     InitializeListHead(&Waiting);
     KeInitializeEvent(&RefereeWake, SynchronizationEvent, FALSE);
+    KeInitializeEvent(&RefereeDone, NotificationEvent, FALSE);
     RefereeStops = 0;
     PsCreateSystemThread(&Referee, THREAD_ALL_ACCESS, NULL, NULL, NULL, RefereeRun, NULL);
 }
@@ -107,8 +107,11 @@ void StopArbiter(void)
 {
     RefereeStops = 1;
     KeSetEvent(&RefereeWake, IO_NO_INCREMENT, FALSE);
+    /* The unload waits for the referee to leave its loop, not for its thread
+     * to end: under Wine a wait for the thread itself did not return, and the
+     * service's stop timed out. */
     if (Referee) {
-        ZwWaitForSingleObject(Referee, FALSE, NULL);
+        KeWaitForSingleObject(&RefereeDone, Executive, KernelMode, FALSE, NULL);
         ZwClose(Referee);
         Referee = NULL;
     }

@@ -25,6 +25,8 @@ run() {
   fi
 }
 small() { echo --format rgb15 --size 160x120 "$@"; }
+# Returns a second after the recording into $1 has started (its file exists).
+started() { for _ in $(seq 300); do [ -e "$1" ] && break; sleep 0.1; done; sleep 1; }
 
 # Refused before any file exists: the start, the device, a second client.
 board reset
@@ -34,21 +36,25 @@ board reset
 board absent on
 run 1 "device not detected" $(small --frames 10) "$(winepath -w "$work/absent.avi")"
 board reset
-(cd "$bin" && wine capture.exe $(small --seconds 8) "$(winepath -w "$work/first.avi")" >/dev/null 2>&1 </dev/null) &
-# The first holds the device once its stream has started: its file exists.
-for _ in $(seq 100); do [ -e "$work/first.avi" ] && break; sleep 0.1; done
-sleep 0.5
+# The first client records until Enter, which comes once the second is done.
+mkfifo "$work/enter"
+(cd "$bin" && wine capture.exe $(small --seconds 60) "$(winepath -w "$work/first.avi")" >/dev/null 2>&1 <"$work/enter") &
+exec 3>"$work/enter"
+started "$work/first.avi"
 run 1 "cannot start a stream" --frames 10 "$(winepath -w "$work/second.avi")"
+echo >&3
+exec 3>&-
 wait
 for name in refused absent second; do
   [ ! -e "$work/$name.avi" ] || fail "$name.avi was created"
 done
 [ "$(frames "$work/first.avi")" -gt 25 ] || fail "the first client did not record while the second was refused"
 
-# Reads that fail from the third second on: the client notices, keeps the file.
+# Reads that fail a second after the stream started: the client notices,
+# keeps the file.
 board reset
-(sleep 3; board fail-reads 100000 io) &
-run 1 "stopped delivering frames after" $(small --seconds 8) "$(winepath -w "$work/stalled.avi")"
+(started "$work/stalled.avi"; board fail-reads 100000 io) &
+run 1 "stopped delivering frames after" $(small --seconds 30) "$(winepath -w "$work/stalled.avi")"
 wait
 count=$(frames "$work/stalled.avi")
 [ -n "$count" ] && [ "$count" -gt 0 ] && [ "$count" -lt 100 ] || fail "stalled.avi holds '$count' frames"
