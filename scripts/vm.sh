@@ -64,6 +64,7 @@ for folder in out docs; do
 done
 sync; umount /control /shared; mount -o remount,ro /; sync
 echo o >/proc/sysrq-trigger
+sleep 60 # init must not end before the power does
 INIT
   chmod +x "$vm/root/init.sh"
   mke2fs -q -t ext4 -d "$vm/root" -L guest "$vm/root.img" 8G
@@ -77,12 +78,11 @@ control=$vm/control
 rm -rf "$control"; mkdir -p "$control"
 echo "$ROOT" >"$control/checkout"
 # The guest's prefix lives in its own disk, made once and kept.
-printf 'export WINEPREFIX=/root/prefix\n%q ' "$@" >"$control/command"
-echo >>"$control/command"
+{ echo 'export WINEPREFIX=/root/prefix'; printf '%q ' "$@"; echo; } >"$control/command"
 # Without SMAP: qemu 7.2's emulation faults the 32-bit returns of Wine's processes with it.
 timeout 7200 qemu-system-x86_64 -accel tcg -smp "$(nproc)" -m 6G -cpu max,smap=off \
   -kernel "$vm/root.kernel/vmlinuz" -initrd "$vm/root.kernel/initrd.img" \
-  -append "root=/dev/vda rw console=ttyS0 init=/init.sh" \
+  -append "root=/dev/vda rw console=ttyS0 panic=1 init=/init.sh" \
   -drive file="$vm/root.img",format=raw,if=virtio \
   -virtfs local,path="$control",mount_tag=control,security_model=none \
   -virtfs local,path="$ROOT",mount_tag=checkout,security_model=none \
