@@ -8,18 +8,17 @@
  * handle's first request. So another handle's use waits, pending, for up to
  * CONTEST_WAIT_MS: if the holder's close arrives meanwhile the waiting use is
  * served, otherwise the referee, a thread of the board's, refuses it. (A
- * timer's DPC did this before; under software emulation Wine never ran it.)
+ * timer's DPC did this before; under software emulation Wine did not run it.)
  */
 #include "sim.h"
 
 #define CONTEST_WAIT_MS 250
 #define CONTEST_WAIT    ((LONGLONG)CONTEST_WAIT_MS * 10000)
+#define REFEREE_TICK_MS 20
 
 static LIST_ENTRY Waiting; /* pending IRPs of other handles, in arrival order */
-static KEVENT RefereeWake; /* a use began to wait, or the board stops */
-static KEVENT RefereeDone; /* the referee has left its loop */
 static HANDLE Referee;
-static volatile LONG RefereeStops;
+static volatile LONG RefereeStops, RefereeEnded;
 
 /* When a waiting IRP began to wait: in its driver context, which is ours. */
 static LONGLONG *WaitStart(PIRP irp)
@@ -43,75 +42,71 @@ static PIRP TakeServable(void)
     return NULL;
 }
 
-/* The first IRP that has waited long enough (all of them when `all`); else
- * NULL, with *next the time until the oldest left is due (0: none waits).
- * The board is locked. */
-static PIRP TakeExpired(int all, LONGLONG *next)
+/* The first IRP that has waited its time (any, when `all`), or NULL. The
+ * board is locked. */
+static PIRP TakeExpired(int all)
 {
     LONGLONG now = BoardNow();
-    *next = 0;
     for (PLIST_ENTRY e = Waiting.Flink; e != &Waiting; e = e->Flink) {
         PIRP irp = CONTAINING_RECORD(e, IRP, Tail.Overlay.ListEntry);
-        LONGLONG due = *WaitStart(irp) + CONTEST_WAIT;
-        if (all || due <= now) {
+        if (all || *WaitStart(irp) + CONTEST_WAIT <= now) {
             RemoveEntryList(e);
             return irp;
         }
-        if (!*next || due - now < *next)
-            *next = due - now;
     }
     return NULL;
 }
 
-/* Refuses every use that has waited its time; the time until the next is due. */
-static LONGLONG RefuseExpired(int all)
+/* Refuses every use that has waited its time (every use when `all`). */
+static void RefuseExpired(int all)
 {
-    LONGLONG next;
     PIRP irp;
     for (;;) {
         LockBoard();
-        irp = TakeExpired(all, &next);
+        irp = TakeExpired(all);
         UnlockBoard();
         if (!irp)
-            return next;
+            return;
         FinishUse(irp, 1);
     }
 }
 
+/* Looks at the waiting uses every REFEREE_TICK_MS: a use is refused between
+ * CONTEST_WAIT_MS and that plus a tick after it began to wait. It sleeps
+ * rather than waits for an event: woken by one, it left contested uses
+ * pending in one of two runs under software emulation. */
 static VOID NTAPI RefereeRun(PVOID context)
 {
+    LARGE_INTEGER tick;
     (void)context;
+    tick.QuadPart = -(LONGLONG)REFEREE_TICK_MS * 10000;
     while (!RefereeStops) {
-        LONGLONG next;
-        KeWaitForSingleObject(&RefereeWake, Executive, KernelMode, FALSE, NULL);
-        while (!RefereeStops && (next = RefuseExpired(0)) != 0) {
-            LARGE_INTEGER delay;
-            delay.QuadPart = -next; /* negative: relative */
-            KeDelayExecutionThread(KernelMode, FALSE, &delay);
-        }
+        if (!IsListEmpty(&Waiting)) /* a glance without the lock: the next tick sees more */
+            RefuseExpired(0);
+        KeDelayExecutionThread(KernelMode, FALSE, &tick);
     }
-    KeSetEvent(&RefereeDone, IO_NO_INCREMENT, FALSE);
+    RefereeEnded = 1;
     PsTerminateSystemThread(STATUS_SUCCESS);
 }
 
 void StartArbiter(void)
 {
     InitializeListHead(&Waiting);
-    KeInitializeEvent(&RefereeWake, SynchronizationEvent, FALSE);
-    KeInitializeEvent(&RefereeDone, NotificationEvent, FALSE);
-    RefereeStops = 0;
+    RefereeStops = RefereeEnded = 0;
     PsCreateSystemThread(&Referee, THREAD_ALL_ACCESS, NULL, NULL, NULL, RefereeRun, NULL);
 }
 
 void StopArbiter(void)
 {
+    LARGE_INTEGER tick;
+    tick.QuadPart = -(LONGLONG)REFEREE_TICK_MS * 10000;
     RefereeStops = 1;
-    KeSetEvent(&RefereeWake, IO_NO_INCREMENT, FALSE);
     /* The unload waits for the referee to leave its loop, not for its thread
      * to end: under Wine a wait for the thread itself did not return, and the
      * service's stop timed out. */
+    while (Referee && !RefereeEnded)
+        KeDelayExecutionThread(KernelMode, FALSE, &tick);
     if (Referee) {
-        KeWaitForSingleObject(&RefereeDone, Executive, KernelMode, FALSE, NULL);
         ZwClose(Referee);
         Referee = NULL;
     }
@@ -139,7 +134,6 @@ NTSTATUS ArbitrateUse(PFILE_OBJECT file, PIRP irp)
     *WaitStart(irp) = BoardNow();
     InsertTailList(&Waiting, &irp->Tail.Overlay.ListEntry);
     UnlockBoard();
-    KeSetEvent(&RefereeWake, IO_NO_INCREMENT, FALSE);
     return STATUS_PENDING;
 }
 
