@@ -7,24 +7,15 @@
  * Wine delivers a closed handle's IRP_MJ_CLOSE late, at times after the next
  * handle's first request. So another handle's use waits, pending, for up to
  * CONTEST_WAIT_MS: if the holder's close arrives meanwhile the waiting use is
- * served, otherwise the referee, a thread of the board's, refuses it. (A
- * timer's DPC did this before; under software emulation Wine did not run it.)
+ * served, otherwise it is refused.
  */
 #include "sim.h"
 
 #define CONTEST_WAIT_MS 250
-#define CONTEST_WAIT    ((LONGLONG)CONTEST_WAIT_MS * 10000)
-#define REFEREE_TICK_MS 20
 
 static LIST_ENTRY Waiting; /* pending IRPs of other handles, in arrival order */
-static HANDLE Referee;
-static volatile LONG RefereeStops, RefereeEnded;
-
-/* When a waiting IRP began to wait: in its driver context, which is ours. */
-static LONGLONG *WaitStart(PIRP irp)
-{
-    return (LONGLONG *)irp->Tail.Overlay.DriverContext;
-}
+static KTIMER ContestTimer;
+static KDPC ContestDpc;
 
 /* Takes the first waiting IRP that `holder` (or, if none, any handle) may
  * use; NULL when there is none. The board is locked. */
@@ -42,75 +33,39 @@ static PIRP TakeServable(void)
     return NULL;
 }
 
-/* The first IRP that has waited its time (any, when `all`), or NULL. The
- * board is locked. */
-static PIRP TakeExpired(int all)
+static PIRP TakeAny(void)
 {
-    LONGLONG now = BoardNow();
-    for (PLIST_ENTRY e = Waiting.Flink; e != &Waiting; e = e->Flink) {
-        PIRP irp = CONTAINING_RECORD(e, IRP, Tail.Overlay.ListEntry);
-        if (all || *WaitStart(irp) + CONTEST_WAIT <= now) {
-            RemoveEntryList(e);
-            return irp;
-        }
-    }
-    return NULL;
+    if (IsListEmpty(&Waiting))
+        return NULL;
+    return CONTAINING_RECORD(RemoveHeadList(&Waiting), IRP, Tail.Overlay.ListEntry);
 }
 
-/* Refuses every use that has waited its time (every use when `all`). */
-static void RefuseExpired(int all)
+/* The wait is over: every use still waiting is refused. */
+static void NTAPI ContestExpired(PKDPC dpc, PVOID context, PVOID arg1, PVOID arg2)
 {
     PIRP irp;
+    (void)dpc; (void)context; (void)arg1; (void)arg2;
     for (;;) {
         LockBoard();
-        irp = TakeExpired(all);
+        irp = TakeAny();
         UnlockBoard();
         if (!irp)
-            return;
+            break;
         FinishUse(irp, 1);
     }
-}
-
-/* Looks at the waiting uses every REFEREE_TICK_MS: a use is refused between
- * CONTEST_WAIT_MS and that plus a tick after it began to wait. It sleeps
- * rather than waits for an event: woken by one, it left contested uses
- * pending in one of two runs under software emulation. */
-static VOID NTAPI RefereeRun(PVOID context)
-{
-    LARGE_INTEGER tick;
-    (void)context;
-    tick.QuadPart = -(LONGLONG)REFEREE_TICK_MS * 10000;
-    while (!RefereeStops) {
-        if (!IsListEmpty(&Waiting)) /* a glance without the lock: the next tick sees more */
-            RefuseExpired(0);
-        KeDelayExecutionThread(KernelMode, FALSE, &tick);
-    }
-    RefereeEnded = 1;
-    PsTerminateSystemThread(STATUS_SUCCESS);
 }
 
 void StartArbiter(void)
 {
     InitializeListHead(&Waiting);
-    RefereeStops = RefereeEnded = 0;
-    PsCreateSystemThread(&Referee, THREAD_ALL_ACCESS, NULL, NULL, NULL, RefereeRun, NULL);
+    KeInitializeTimer(&ContestTimer);
+    KeInitializeDpc(&ContestDpc, ContestExpired, NULL);
 }
 
 void StopArbiter(void)
 {
-    LARGE_INTEGER tick;
-    tick.QuadPart = -(LONGLONG)REFEREE_TICK_MS * 10000;
-    RefereeStops = 1;
-    /* The unload waits for the referee to leave its loop, not for its thread
-     * to end: under Wine a wait for the thread itself did not return, and the
-     * service's stop timed out. */
-    while (Referee && !RefereeEnded)
-        KeDelayExecutionThread(KernelMode, FALSE, &tick);
-    if (Referee) {
-        ZwClose(Referee);
-        Referee = NULL;
-    }
-    RefuseExpired(1);
+    KeCancelTimer(&ContestTimer);
+    ContestExpired(NULL, NULL, NULL, NULL);
 }
 
 void ClaimDevice(PFILE_OBJECT file)
@@ -131,7 +86,11 @@ NTSTATUS ArbitrateUse(PFILE_OBJECT file, PIRP irp)
         return FinishUse(irp, 0);
     }
     IoMarkIrpPending(irp);
-    *WaitStart(irp) = BoardNow();
+    if (IsListEmpty(&Waiting)) {
+        LARGE_INTEGER due;
+        due.QuadPart = -(LONGLONG)CONTEST_WAIT_MS * 10000;
+        KeSetTimer(&ContestTimer, due, &ContestDpc);
+    }
     InsertTailList(&Waiting, &irp->Tail.Overlay.ListEntry);
     UnlockBoard();
     return STATUS_PENDING;
@@ -148,5 +107,7 @@ void ReleaseDevice(PFILE_OBJECT file)
         FinishUse(irp, 0);
         LockBoard();
     }
+    if (IsListEmpty(&Waiting))
+        KeCancelTimer(&ContestTimer);
     UnlockBoard();
 }
