@@ -18,7 +18,7 @@ if ! wine --version >/dev/null 2>&1; then
   # board's contest timer never fires and its contested uses hang: the
   # suite cannot pass that way, so it is left to be asked for.
   echo "test.sh: this kernel cannot run 32-bit programs, so the tests under Wine cannot run here." >&2
-  echo "test.sh: most of them run in a software-emulated guest: scripts/vm.sh ${wine_part[*]}" >&2
+  echo "test.sh: most of them run in a software-emulated guest: scripts/vm.sh $(printf '%q ' "${wine_part[@]}")" >&2
   exit 1
 fi
 "${wine_part[@]}"
