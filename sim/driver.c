@@ -9,19 +9,6 @@ BoardState Board;
 static const WCHAR ControlDeviceName[] = L"\\Device\\" BOARD_CONTROL_NAME;
 static const WCHAR ControlLinkName[] = L"\\DosDevices\\" BOARD_CONTROL_NAME;
 
-/* The DDK's x86 macro reads the shared user data, which Wine's driver host
- * refreshes only now and then; the export asks the clock itself. */
-#undef KeQuerySystemTime
-NTKERNELAPI VOID NTAPI KeQuerySystemTime(PLARGE_INTEGER time);
-
-/* Time in 100 ns units. */
-LONGLONG BoardNow(void)
-{
-    LARGE_INTEGER time;
-    KeQuerySystemTime(&time);
-    return time.QuadPart;
-}
-
 void LockBoard(void)
 {
     KeWaitForSingleObject(&Board.lock, Executive, KernelMode, FALSE, NULL);

@@ -26,8 +26,6 @@ typedef struct BoardState {
 
 extern BoardState Board;
 
-/* Time in 100 ns units, from the clock itself. */
-LONGLONG BoardNow(void);
 void LockBoard(void);
 void UnlockBoard(void);
 NTSTATUS CompleteIrp(PIRP irp, NTSTATUS status, ULONG_PTR information);

@@ -8,6 +8,19 @@
 const WCHAR VideoDeviceName[] = L"\\Device\\" BOARD_DEVICE_NAME;
 static const WCHAR VideoLinkName[] = L"\\DosDevices\\" BOARD_DEVICE_NAME;
 
+/* The DDK's x86 macro reads the shared user data, which Wine's driver host
+ * refreshes only now and then; the export asks the clock itself. */
+#undef KeQuerySystemTime
+NTKERNELAPI VOID NTAPI KeQuerySystemTime(PLARGE_INTEGER time);
+
+/* Time in 100 ns units. */
+static LONGLONG Now(void)
+{
+    LARGE_INTEGER time;
+    KeQuerySystemTime(&time);
+    return time.QuadPart;
+}
+
 /* Power-on state: full-frame RGB 24, neutral decoder, PAL, live pacing. */
 void ResetVideo(void)
 {
@@ -20,7 +33,7 @@ void ResetVideo(void)
     Board.frameNumber = 0;
     Board.openings = 0;
     Board.journalTotal = 0;
-    Board.epoch = BoardNow();
+    Board.epoch = Now();
     Board.slot = 0;
     SetVideoLink(1);
 }
@@ -66,7 +79,7 @@ static void WaitForFrameTime(void)
         UnlockBoard();
         return;
     }
-    now = BoardNow();
+    now = Now();
     due = Board.epoch + SlotTime(Board.source.standard, ++Board.slot);
     if (now > due + SlotTime(Board.source.standard, 1)) {
         Board.epoch = now;
@@ -140,7 +153,7 @@ static NTSTATUS Request(ULONG code, const void *input, ULONG length)
         if (length != 0)
             return STATUS_INVALID_PARAMETER;
         Board.frameNumber = 0;
-        Board.epoch = BoardNow();
+        Board.epoch = Now();
         Board.slot = 0;
         return STATUS_SUCCESS;
     default:
