@@ -5,17 +5,28 @@
  * are refused with a sharing violation.
  *
  * Wine delivers a closed handle's IRP_MJ_CLOSE late, at times after the next
- * handle's first request. So another handle's use waits, pending, for up to
+ * handle's first request. So another handle's use waits, pending, for
  * CONTEST_WAIT_MS: if the holder's close arrives meanwhile the waiting use is
  * served, otherwise it is refused.
+ *
+ * A periodic timer, armed at start and cancelled at unload, refuses the uses
+ * that waited their time. The request path never sets or cancels it: Wine's
+ * KeCancelTimer waits for a running DPC, and the DPC takes the board lock.
  */
 #include "sim.h"
 
 #define CONTEST_WAIT_MS 250
+#define CONTEST_TICK_MS 25
 
 static LIST_ENTRY Waiting; /* pending IRPs of other handles, in arrival order */
 static KTIMER ContestTimer;
 static KDPC ContestDpc;
+
+/* When a waiting IRP arrived, in 100 ns units, kept in its driver context. */
+static LONGLONG *Arrival(PIRP irp)
+{
+    return (LONGLONG *)irp->Tail.Overlay.DriverContext;
+}
 
 /* Takes the first waiting IRP that `holder` (or, if none, any handle) may
  * use; NULL when there is none. The board is locked. */
@@ -33,21 +44,25 @@ static PIRP TakeServable(void)
     return NULL;
 }
 
-static PIRP TakeAny(void)
+/* The first waiting IRP that arrived before `deadline`; NULL when none. */
+static PIRP TakeExpired(LONGLONG deadline)
 {
     if (IsListEmpty(&Waiting))
         return NULL;
-    return CONTAINING_RECORD(RemoveHeadList(&Waiting), IRP, Tail.Overlay.ListEntry);
+    PIRP irp = CONTAINING_RECORD(Waiting.Flink, IRP, Tail.Overlay.ListEntry);
+    if (*Arrival(irp) > deadline)
+        return NULL;
+    RemoveEntryList(&irp->Tail.Overlay.ListEntry);
+    return irp;
 }
 
-/* The wait is over: every use still waiting is refused. */
-static void NTAPI ContestExpired(PKDPC dpc, PVOID context, PVOID arg1, PVOID arg2)
+/* Refuses every use that waited since before `deadline`. */
+static void RefuseWaitedUses(LONGLONG deadline)
 {
     PIRP irp;
-    (void)dpc; (void)context; (void)arg1; (void)arg2;
     for (;;) {
         LockBoard();
-        irp = TakeAny();
+        irp = TakeExpired(deadline);
         UnlockBoard();
         if (!irp)
             break;
@@ -55,17 +70,27 @@ static void NTAPI ContestExpired(PKDPC dpc, PVOID context, PVOID arg1, PVOID arg
     }
 }
 
-void StartArbiter(void)
+static void NTAPI ContestTick(PKDPC dpc, PVOID context, PVOID arg1, PVOID arg2)
 {
-    InitializeListHead(&Waiting);
-    KeInitializeTimer(&ContestTimer);
-    KeInitializeDpc(&ContestDpc, ContestExpired, NULL);
+    (void)dpc; (void)context; (void)arg1; (void)arg2;
+    RefuseWaitedUses(BoardTime() - (LONGLONG)CONTEST_WAIT_MS * 10000);
 }
 
+void StartArbiter(void)
+{
+    LARGE_INTEGER due;
+    InitializeListHead(&Waiting);
+    KeInitializeTimer(&ContestTimer);
+    KeInitializeDpc(&ContestDpc, ContestTick, NULL);
+    due.QuadPart = -(LONGLONG)CONTEST_TICK_MS * 10000;
+    KeSetTimerEx(&ContestTimer, due, CONTEST_TICK_MS, &ContestDpc);
+}
+
+/* At unload: the timer stops and whatever still waits is refused. */
 void StopArbiter(void)
 {
     KeCancelTimer(&ContestTimer);
-    ContestExpired(NULL, NULL, NULL, NULL);
+    RefuseWaitedUses(MAXLONGLONG);
 }
 
 void ClaimDevice(PFILE_OBJECT file)
@@ -86,11 +111,7 @@ NTSTATUS ArbitrateUse(PFILE_OBJECT file, PIRP irp)
         return FinishUse(irp, 0);
     }
     IoMarkIrpPending(irp);
-    if (IsListEmpty(&Waiting)) {
-        LARGE_INTEGER due;
-        due.QuadPart = -(LONGLONG)CONTEST_WAIT_MS * 10000;
-        KeSetTimer(&ContestTimer, due, &ContestDpc);
-    }
+    *Arrival(irp) = BoardTime();
     InsertTailList(&Waiting, &irp->Tail.Overlay.ListEntry);
     UnlockBoard();
     return STATUS_PENDING;
@@ -107,7 +128,5 @@ void ReleaseDevice(PFILE_OBJECT file)
         FinishUse(irp, 0);
         LockBoard();
     }
-    if (IsListEmpty(&Waiting))
-        KeCancelTimer(&ContestTimer);
     UnlockBoard();
 }

@@ -9,14 +9,31 @@ BoardState Board;
 static const WCHAR ControlDeviceName[] = L"\\Device\\" BOARD_CONTROL_NAME;
 static const WCHAR ControlLinkName[] = L"\\DosDevices\\" BOARD_CONTROL_NAME;
 
+/* A fast mutex, not a KMUTEX: the contest timer's DPC takes the lock on a
+ * pool thread, and Wine's KMUTEX never hands itself to a second thread that
+ * waits for it. */
 void LockBoard(void)
 {
-    KeWaitForSingleObject(&Board.lock, Executive, KernelMode, FALSE, NULL);
+    KeEnterCriticalRegion();
+    ExAcquireFastMutexUnsafe(&Board.lock);
 }
 
 void UnlockBoard(void)
 {
-    KeReleaseMutex(&Board.lock, FALSE);
+    ExReleaseFastMutexUnsafe(&Board.lock);
+    KeLeaveCriticalRegion();
+}
+
+/* The DDK's x86 macro reads the shared user data, which Wine's driver host
+ * refreshes only now and then; the export asks the clock itself. */
+#undef KeQuerySystemTime
+NTKERNELAPI VOID NTAPI KeQuerySystemTime(PLARGE_INTEGER time);
+
+LONGLONG BoardTime(void)
+{
+    LARGE_INTEGER time;
+    KeQuerySystemTime(&time);
+    return time.QuadPart;
 }
 
 NTSTATUS CompleteIrp(PIRP irp, NTSTATUS status, ULONG_PTR information)
@@ -67,7 +84,7 @@ NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING registryPath)
     (void)registryPath;
 
     RtlZeroMemory(&Board, sizeof Board);
-    KeInitializeMutex(&Board.lock, 0);
+    ExInitializeFastMutex(&Board.lock);
     Board.journal = ExAllocatePoolWithTag(NonPagedPool, JOURNAL_SLOTS * sizeof(JournalEntry), 0x64726142 /* "Brad" */);
     if (!Board.journal)
         return STATUS_INSUFFICIENT_RESOURCES;

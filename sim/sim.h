@@ -6,7 +6,7 @@
 #include "scene.h"
 
 typedef struct BoardState {
-    KMUTEX lock;              /* guards every field below */
+    FAST_MUTEX lock;          /* guards every field below */
     PDEVICE_OBJECT video;     /* \Device\ZentacapVideo0 */
     PDEVICE_OBJECT control;   /* \Device\ZentacapBoard */
     int linked;               /* the video device's DOS link exists */
@@ -28,6 +28,7 @@ extern BoardState Board;
 
 void LockBoard(void);
 void UnlockBoard(void);
+LONGLONG BoardTime(void); /* in 100 ns units */
 NTSTATUS CompleteIrp(PIRP irp, NTSTATUS status, ULONG_PTR information);
 
 /* journal.c (called with the board locked) */

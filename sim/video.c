@@ -8,19 +8,6 @@
 const WCHAR VideoDeviceName[] = L"\\Device\\" BOARD_DEVICE_NAME;
 static const WCHAR VideoLinkName[] = L"\\DosDevices\\" BOARD_DEVICE_NAME;
 
-/* The DDK's x86 macro reads the shared user data, which Wine's driver host
- * refreshes only now and then; the export asks the clock itself. */
-#undef KeQuerySystemTime
-NTKERNELAPI VOID NTAPI KeQuerySystemTime(PLARGE_INTEGER time);
-
-/* Time in 100 ns units. */
-static LONGLONG Now(void)
-{
-    LARGE_INTEGER time;
-    KeQuerySystemTime(&time);
-    return time.QuadPart;
-}
-
 /* Power-on state: full-frame RGB 24, neutral decoder, PAL, live pacing. */
 void ResetVideo(void)
 {
@@ -33,7 +20,7 @@ void ResetVideo(void)
     Board.frameNumber = 0;
     Board.openings = 0;
     Board.journalTotal = 0;
-    Board.epoch = Now();
+    Board.epoch = BoardTime();
     Board.slot = 0;
     SetVideoLink(1);
 }
@@ -79,7 +66,7 @@ static void WaitForFrameTime(void)
         UnlockBoard();
         return;
     }
-    now = Now();
+    now = BoardTime();
     due = Board.epoch + SlotTime(Board.source.standard, ++Board.slot);
     if (now > due + SlotTime(Board.source.standard, 1)) {
         Board.epoch = now;
@@ -153,7 +140,7 @@ static NTSTATUS Request(ULONG code, const void *input, ULONG length)
         if (length != 0)
             return STATUS_INVALID_PARAMETER;
         Board.frameNumber = 0;
-        Board.epoch = Now();
+        Board.epoch = BoardTime();
         Board.slot = 0;
         return STATUS_SUCCESS;
     default:
