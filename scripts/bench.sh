@@ -5,15 +5,14 @@ set -euo pipefail
 source "$(dirname "$0")/env.sh"
 "$ROOT/scripts/build.sh" >/dev/null
 cd "$BUILD/bin"
-xvfb-run -a -s "-screen 0 1024x768x24" "$ROOT/scripts/wine-session.sh" \
-  bash -c "wine board_bench.exe && wine stream_bench.exe"
+wine_session bash -c "wine board_bench.exe && wine stream_bench.exe"
 
 # The capture client end to end: 640 x 480 x 32 at the live rate for 10 s,
 # without and with the preview (its closing line gives frames, drops, late
 # buffers and its processor time per frame).
 settings='HKCU\Software\ORVANTA\Multimedia\Brightvane 7K42Q VideoIn'
 avi=$(winpath "$BUILD/bench.avi")
-xvfb-run -a -s "-screen 0 1024x768x24" "$ROOT/scripts/wine-session.sh" bash -c "
+wine_session bash -c "
   for value in Width=640 Height=480 ScaleX=0 ScaleY=0 OffsetX=0 OffsetY=0 Format=3; do
     wine reg add '$settings' /v \${value%=*} /t REG_DWORD /d \${value#*=} /f >/dev/null
   done

@@ -8,9 +8,8 @@ set -euo pipefail
 source "$(dirname "$0")/env.sh"
 "$ROOT/scripts/build.sh" >/dev/null
 mkdir -p "$ROOT/out"
-cd "$BUILD/bin"
 png=$(winpath "$ROOT/out/capture.png")
 avi=$(winpath "$ROOT/out/capture.avi")
-xvfb-run -a -s "-screen 0 1024x768x24" "$ROOT/scripts/wine-session.sh" bash -c \
-  "wine drvsetup.exe install --no-configure && wine capture.exe --seconds 3 --png '$png' '$avi'"
+cd "$BUILD/bin"
+wine_session bash -c "wine drvsetup.exe install --no-configure && wine capture.exe --seconds 3 --png '$png' '$avi'"
 echo "demo: wrote $ROOT/out/capture.avi and $ROOT/out/capture.png"

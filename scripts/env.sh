@@ -11,3 +11,17 @@ export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
 # A Linux path as Wine's Z: drive names it, without starting Wine (which
 # would create a prefix before prefix.sh could make it 32-bit).
 winpath() { local p; p=$(realpath -m "$1"); printf 'Z:%s' "${p//\//\\}"; }
+
+# Runs a command in a project Wine session under Xvfb, from the current
+# folder. On a kernel that cannot run 32-bit programs it runs in the
+# software-emulated guest (vm.sh), which works on a copy of the checkout and
+# brings its out/ and docs/ back.
+wine_session() {
+  local run=(xvfb-run -a -s "-screen 0 1024x768x24" "$ROOT/scripts/wine-session.sh" "$@")
+  if wine --version >/dev/null 2>&1; then
+    "${run[@]}"
+  else
+    echo "$(basename "$0"): this kernel cannot run 32-bit programs; running in a software-emulated guest (scripts/vm.sh)" >&2
+    "$ROOT/scripts/vm.sh" bash -c 'cd "$1" && shift && exec "$@"' - "$PWD" "${run[@]}"
+  fi
+}

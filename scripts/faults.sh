@@ -7,4 +7,4 @@ set -euo pipefail
 source "$(dirname "$0")/env.sh"
 "$ROOT/scripts/build.sh" >/dev/null
 cd "$BUILD/bin"
-xvfb-run -a -s "-screen 0 1024x768x24" "$ROOT/scripts/wine-session.sh" wine faults.exe "$@"
+wine_session wine faults.exe "$@"

@@ -7,5 +7,5 @@ source "$(dirname "$0")/env.sh"
 mkdir -p "$ROOT/docs"
 cd "$BUILD/bin"
 docs=$(winpath "$ROOT/docs")
-xvfb-run -a -s "-screen 0 1024x768x24" "$ROOT/scripts/wine-session.sh" bash -c \
+wine_session bash -c \
   "wine screenshots.exe '$docs' && wine panelhost.exe --screenshot '$docs\\panel.png'"

@@ -13,8 +13,7 @@ log=$(mktemp)
 trap 'rm -f "$log"' EXIT
 start=$(date +%s)
 status=0
-xvfb-run -a -s "-screen 0 1024x768x24" "$ROOT/scripts/wine-session.sh" \
-  wine vfwcheck.exe --driver zentacap.dll --fuzz "$steps" --seed "$seed" >"$log" 2>&1 || status=$?
+wine_session wine vfwcheck.exe --driver zentacap.dll --fuzz "$steps" --seed "$seed" >"$log" 2>&1 || status=$?
 seconds=$(( $(date +%s) - start ))
 cat "$log"
 echo "vfwcheck-long: $steps steps, seed $seed, $seconds s, $(grep -c '^  FAIL fuzz\.' "$log" || true) fuzz failures, exit status $status"

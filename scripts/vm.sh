@@ -86,8 +86,11 @@ timeout 7200 qemu-system-x86_64 -accel tcg -smp "$(nproc)" -m 6G -cpu max,smap=o
   -drive file="$vm/root.img",format=raw,if=virtio \
   -virtfs local,path="$control",mount_tag=control,security_model=none \
   -virtfs local,path="$ROOT",mount_tag=checkout,security_model=none \
-  -display none -serial file:"$vm/console.log" -monitor none -no-reboot
-cat "$control/output" 2>/dev/null || true
+  -display none -serial file:"$vm/console.log" -monitor none -no-reboot &
+guest=$!
+# The command's output, as the guest writes it.
+tail -F -n +1 --pid=$guest "$control/output" 2>/dev/null || true
+wait $guest || true
 if [ ! -f "$control/status" ]; then
   echo "vm.sh: the guest ended without finishing the command (see $vm/console.log)" >&2
   exit 1
