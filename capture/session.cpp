@@ -53,6 +53,7 @@ DWORD OpenChannel(VIDEO_OPEN_PARMS *open)
         Session.refCount = 1;
         Session.format.size = sizeof(FormatParams);
         Session.source.size = sizeof(SourceParams);
+        ForgetStream(Session.stream);
         InitSession(Session);
     }
 

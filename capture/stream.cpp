@@ -88,6 +88,15 @@ BOOL EndCaptureThread(CaptureStream &s)
     return TRUE;
 }
 
+void ForgetStream(CaptureStream &s)
+{
+    if (s.captureThread && !OnCaptureThread(s))
+        JoinCaptureThread(s); // a thread still ending after the last close
+    s.queuedCount.store(0);
+    s.completedCount.store(0);
+    s.streamInit = VIDEO_STREAM_INIT_PARMS{};
+}
+
 // Waits, without using the processor, until header number n has been added;
 // false when the stream is to stop instead.
 static bool WaitForHeader(CaptureStream &s, LONG n, HANDLE stop)

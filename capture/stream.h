@@ -37,5 +37,8 @@ DWORD CaptureSingleFrame(HANDLE device, VIDEOHDR *header, DWORD size);
 // Stops the capture thread and waits until it has ended. FALSE when called
 // on that thread itself: it then closes its device as it ends.
 BOOL EndCaptureThread(CaptureStream &stream);
+// A new session: the headers and callback of the last one, whose client may
+// have freed them since its last close, are forgotten.
+void ForgetStream(CaptureStream &stream);
 
 #endif

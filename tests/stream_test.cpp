@@ -296,6 +296,21 @@ TEST_F(Stream, TheLastCloseEndsARunningStreamBeforeItReturns)
     ASSERT_EQ(OpenChannelOfType(VIDEO_IN), 4); // for TearDown
 }
 
+TEST_F(Stream, HeadersQueuedAtTheLastCloseAreNeverTouchedByTheNextSession)
+{
+    StreamClient old(driverProc, 4, 2, SmallFrame);
+    ASSERT_EQ(old.Init(), DV_ERR_OK);
+    ASSERT_EQ(old.AddAll(), DV_ERR_OK);
+    ASSERT_EQ(Send(4, DRV_CLOSE), 1); // from here the client may free them
+    ASSERT_EQ(OpenChannelOfType(VIDEO_IN), 4);
+    EXPECT_EQ(Send(4, DVM_STREAM_START), DV_ERR_OK);
+    Sleep(300);
+    Send(4, DVM_STREAM_STOP);
+    EXPECT_EQ(Count(old.Events(), MM_DRVM_DATA), 0u);
+    for (const VIDEOHDR &h : old.headers)
+        EXPECT_EQ(h.dwFlags & VHDR_DONE, 0u) << "a header of the closed session was filled";
+}
+
 HANDLE WINAPI RefuseThread(LPSECURITY_ATTRIBUTES, SIZE_T, LPTHREAD_START_ROUTINE, LPVOID, DWORD, LPDWORD)
 {
     SetLastError(ERROR_NOT_ENOUGH_MEMORY);
