@@ -176,7 +176,7 @@ void InstallFaultReport(const char *group)
     SetUnhandledExceptionFilter(ReportFault);
 }
 
-Usage MeasureUsage()
+static Usage ReadUsage()
 {
     typedef BOOL(WINAPI * HandleCountFn)(HANDLE, PDWORD);
     // Not on Windows NT 4: the handle count is then left out (0).
@@ -189,6 +189,21 @@ Usage MeasureUsage()
     counters.cb = sizeof counters;
     if (GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters))
         u.privateBytes = counters.PagefileUsage; // the private bytes
+    return u;
+}
+
+// Threads that end with a driver's last close free their stacks some time
+// later (on a slow machine, seconds later), so the figures are read once
+// they have held still for half a second, or after five seconds.
+Usage MeasureUsage()
+{
+    Usage u = ReadUsage();
+    for (DWORD still = 0, waited = 0; still < 500 && waited < 5000; waited += 100) {
+        Sleep(100);
+        Usage next = ReadUsage();
+        still = next.handles == u.handles && next.privateBytes == u.privateBytes ? still + 100 : 0;
+        u = next;
+    }
     return u;
 }
 

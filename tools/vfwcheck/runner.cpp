@@ -6,7 +6,9 @@
 #include <cstdlib>
 #include "runner.h"
 
-static const DWORD Watchdog = 5000; // ms without a line
+// ms without a line: long enough for a driver in an emulated machine, where
+// the stop and answer times have their own, shorter checks
+static const DWORD Watchdog = 15000;
 
 static void TakeLine(ChildRun &run, const std::string &line, bool verbose, bool keepSteps, bool &finished, bool &crashed)
 {
