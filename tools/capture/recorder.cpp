@@ -148,21 +148,37 @@ static bool StartStream(HDRVR driver, const RecordOptions &o, VIDEOHDR *headers)
 
 struct Progress {
     long captured = 0, dropped = 0;
+    long gapEnd = -1; // the slot of a frame that ended missed periods, until they are written
     bool failed = false;
 };
 
-// Writes the frame in its slot on the stream's clock: empty frames first for
-// the periods that passed without one.
-static void WriteFrame(AviSegments &segments, Progress &p, const VIDEOHDR &header, double slot,
-                       const RecordOptions &o, const BITMAPINFOHEADER &h, PreviewCounts &counts)
+// Empty frames, one for each period before `slot` not yet in the file.
+static bool WriteEmptyUntil(AviSegments &segments, Progress &p, long slot, PreviewCounts &counts)
 {
-    long position = p.captured + p.dropped;
-    for (; static_cast<long>(slot) > position; position++) {
+    for (long position = p.captured + p.dropped; position < slot; position++) {
         if (!WriteSegmentFrame(segments, NULL, 0)) {
             p.failed = true;
-            return;
+            return false;
         }
         counts.dropped = ++p.dropped;
+    }
+    return true;
+}
+
+// Writes the frame on the stream's clock, periods that passed without a frame
+// as empty frames. A frame that ends such periods was most likely filled when
+// they began (the client fell behind, and what the driver had filled comes at
+// once), so it goes first and the empty frames come before the next frame, up
+// to that frame's slot: the frames that arrive together fill the gap's slots.
+static void WriteFrame(AviSegments &segments, Progress &p, const VIDEOHDR &header, long slot,
+                       const RecordOptions &o, const BITMAPINFOHEADER &h, PreviewCounts &counts)
+{
+    if (p.gapEnd >= 0) {
+        p.gapEnd = -1;
+        if (!WriteEmptyUntil(segments, p, slot, counts))
+            return;
+    } else if (slot > p.captured + p.dropped) {
+        p.gapEnd = slot;
     }
     if (!WriteSegmentFrame(segments, header.lpData, header.dwBytesUsed)) {
         p.failed = true;
@@ -240,7 +256,7 @@ int Record(HDRVR driver, const RecordOptions &o, const BITMAPINFOHEADER &h)
         if (!p.failed && (!o.frames || static_cast<DWORD>(p.captured) < o.frames)) {
             if (firstFrame < 0)
                 firstFrame = now;
-            WriteFrame(segments, p, *header, (now - firstFrame) / period + 0.5, o, h, counts);
+            WriteFrame(segments, p, *header, static_cast<long>((now - firstFrame) / period + 0.5), o, h, counts);
             lastWritten = now;
         }
         if (!stopping && !p.failed && !AddBuffer(driver, header))
@@ -254,6 +270,8 @@ int Record(HDRVR driver, const RecordOptions &o, const BITMAPINFOHEADER &h)
     }
     Send(driver, DVM_STREAM_FINI);
     StopPreview();
+    if (p.gapEnd >= 0 && !p.failed)
+        WriteEmptyUntil(segments, p, p.gapEnd + 1, counts); // the periods the last frame ended
     bool kept = CloseSegments(segments);
     // The time the frames cover, from the first frame's period to the last's.
     double covered = firstFrame < 0 ? 0 : (lastWritten - firstFrame + period) / 1000;
