@@ -75,7 +75,7 @@ ChildRun RunChild(const std::string &group, const std::string &arguments, bool v
         return run;
     }
 
-    bool finished = false, crashed = false, hung = false;
+    bool finished = false, crashed = false, hung = false, lingered = false, ended = false;
     std::string pending;
     DWORD lastLine = GetTickCount();
     for (;;) {
@@ -83,9 +83,17 @@ ChildRun RunChild(const std::string &group, const std::string &arguments, bool v
         if (!PeekNamedPipe(readEnd, NULL, 0, NULL, &available, NULL))
             break; // the child has gone and everything is read
         if (!available) {
+            if (ended)
+                break; // all it wrote before it ended is read
+            if (WaitForSingleObject(process.hProcess, 0) == WAIT_OBJECT_0) {
+                ended = true; // one more look for what it wrote last
+                continue;
+            }
             if (GetTickCount() - lastLine > Watchdog) {
                 TerminateProcess(process.hProcess, 1);
-                hung = true;
+                // After its last check the child only exits: a stall there is the host's.
+                lingered = finished;
+                hung = !finished;
                 break;
             }
             Sleep(5);
@@ -108,6 +116,11 @@ ChildRun RunChild(const std::string &group, const std::string &arguments, bool v
     CloseHandle(readEnd);
 
     char text[96];
+    if (lingered) {
+        run.warnings++;
+        run.lines.push_back("WARN " + group + ".exit: the child did not end within " + std::to_string(Watchdog / 1000) +
+                            " s of its last check and was ended");
+    }
     if (hung) {
         std::snprintf(text, sizeof text, "expected a sign of progress every %lu ms, got none", Watchdog);
         Synthesize(run, group + ".hang", text);
