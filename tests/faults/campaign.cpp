@@ -1,27 +1,40 @@
 // faults: the seeded random fault campaign. The parent runs each schedule in
 // a child process of its own (a crash there cannot take the report with it),
-// watches it, shortens a failing schedule to the steps that still fail, and
-// prints what to replay. Silent for schedules that pass.
+// watches it, runs a failing schedule once more to see that it fails again
+// alone, shortens it to the steps that still fail the same way, and prints
+// what to replay. Silent for schedules that pass; the figures come last.
 //
 //   faults [--schedules N] [--seed S] [--steps K] [--broken]
 //   faults --replay "STEPS" [--broken]      one schedule, every step shown
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
 #include <windows.h>
+#include "answer_times.h"
 #include "run.h"
 #include "schedule.h"
 
-// A schedule's outcome, as the child reported it or as it ended.
-enum Outcome { PASSED, INVARIANT, LEAK, CRASH, HANG };
+// A schedule's outcome, as the child reported it or as it ended. HARNESS: the
+// schedule could not be run (its set-up or warm-up failed), no verdict.
+enum Outcome { PASSED, INVARIANT, LEAK, CRASH, HANG, HARNESS, OUTCOMES };
 
 struct Result {
     Outcome outcome;
     std::string what;
     unsigned stepsRun;
+    std::string output;
 };
+
+// What a failure is, without the step it came at: a shorter schedule must
+// fail with the same.
+static std::string Signature(const Result &r)
+{
+    size_t colon = r.what.compare(0, 5, "step ") == 0 ? r.what.find("): ") : std::string::npos;
+    return std::to_string(r.outcome) + (colon == std::string::npos ? r.what : r.what.substr(colon + 3));
+}
 
 static std::string Quote(const std::string &text)
 {
@@ -47,7 +60,7 @@ static Result RunChild(const std::vector<Step> &steps, bool broken)
     if (!CreateProcessA(NULL, &line[0], NULL, NULL, TRUE, 0, NULL, NULL, &startup, &child)) {
         CloseHandle(readEnd);
         CloseHandle(writeEnd);
-        return {CRASH, "the child could not be started", 0};
+        return {HARNESS, "the child could not be started", 0, ""};
     }
     CloseHandle(writeEnd);
     // Lines come from a reader thread, so that silence can be timed.
@@ -96,26 +109,32 @@ static Result RunChild(const std::vector<Step> &steps, bool broken)
     CloseHandle(readEnd);
     CloseHandle(reader.line);
 
-    Result result = {PASSED, "", 0};
+    Result result = {PASSED, "", 0, reader.text};
     size_t at = 0;
     std::string last;
     while ((at = reader.text.find("step ", at)) != std::string::npos) {
         result.stepsRun = static_cast<unsigned>(std::strtoul(reader.text.c_str() + at + 5, NULL, 10));
         at += 5;
     }
-    size_t failed = reader.text.find("FAILED: ");
+    size_t failed = reader.text.find(status == 4 ? "HARNESS: " : "FAILED: ");
     if (failed != std::string::npos) {
-        last = reader.text.substr(failed + 8);
+        last = reader.text.substr(reader.text.find(' ', failed) + 1);
         last = last.substr(0, last.find('\n'));
     }
     if (hung || status == 3) {
-        result = {HANG, failed != std::string::npos ? last : "no answer within the watchdog's time", result.stepsRun};
+        result.outcome = HANG;
+        result.what = failed != std::string::npos ? last : "no answer within the watchdog's time";
     } else if (status >= 0xC0000000u) {
         char code[48];
         std::snprintf(code, sizeof code, "crash, exception 0x%08lX", status);
-        result = {CRASH, code, result.stepsRun};
+        result.outcome = CRASH;
+        result.what = code;
+    } else if (status == 4) {
+        result.outcome = HARNESS;
+        result.what = last;
     } else if (status != 0) {
-        result = {last.find("leak") == 0 ? LEAK : INVARIANT, last.empty() ? "failed" : last, result.stepsRun};
+        result.outcome = last.find("leak") == 0 ? LEAK : INVARIANT;
+        result.what = last.empty() ? "failed" : last;
     }
     return result;
 }
@@ -130,7 +149,7 @@ static std::vector<Step> Shorten(std::vector<Step> steps, const Result &failure,
     for (size_t i = 0; i < steps.size() && runs < 40 && steps.size() > 1; runs++) {
         std::vector<Step> fewer = steps;
         fewer.erase(fewer.begin() + static_cast<long>(i));
-        if (RunChild(fewer, broken).outcome == failure.outcome)
+        if (Signature(RunChild(fewer, broken)) == Signature(failure))
             steps = fewer;
         else
             i++;
@@ -138,18 +157,47 @@ static std::vector<Step> Shorten(std::vector<Step> steps, const Result &failure,
     return steps;
 }
 
-// The child: one schedule, its steps printed as they run, the verdict last.
+// The child: one schedule, its steps printed as they run, then its figures
+// and the verdict.
 static int RunOne(const std::string &text, bool broken)
 {
     std::vector<Step> steps;
     if (!ParseSchedule(text, steps)) {
-        std::printf("FAILED: the schedule does not parse\n");
-        return 1;
+        std::printf("HARNESS: the schedule does not parse\n");
+        return 4;
     }
-    std::string broke = RunSchedule(steps, broken);
-    std::printf(broke.empty() ? "schedule passed\n" : "FAILED: %s\n", broke.c_str());
+    ScheduleResult r = RunSchedule(steps, broken);
+    PrintAnswerLines();
+    if (!r.harness.empty()) {
+        std::printf("HARNESS: %s\n", r.harness.c_str());
+        std::fflush(stdout);
+        return 4;
+    }
+    std::printf("usage %lu %lu %lu %lu\n", r.before.handles, r.after.handles,
+                static_cast<unsigned long>(r.before.privateBytes), static_cast<unsigned long>(r.after.privateBytes));
+    std::printf(r.broke.empty() ? "schedule passed\n" : "FAILED: %s\n", r.broke.c_str());
     std::fflush(stdout);
-    return broke.empty() ? 0 : 1;
+    return r.broke.empty() ? 0 : 1;
+}
+
+// Handles and private memory over the campaign: the most any schedule grew
+// them, from the end of its warm-up to its end.
+struct UsageFigures {
+    long handleGrowth = 0, memoryGrowthKb = 0;
+    unsigned long mostHandles = 0, mostMemoryKb = 0;
+};
+
+static void AddUsage(const std::string &output, UsageFigures &figures)
+{
+    size_t at = output.find("\nusage ");
+    unsigned long handles[2], bytes[2];
+    if (at == std::string::npos ||
+        std::sscanf(output.c_str() + at + 7, "%lu %lu %lu %lu", &handles[0], &handles[1], &bytes[0], &bytes[1]) != 4)
+        return;
+    figures.handleGrowth = std::max(figures.handleGrowth, static_cast<long>(handles[1] - handles[0]));
+    figures.memoryGrowthKb = std::max(figures.memoryGrowthKb, (static_cast<long>(bytes[1]) - static_cast<long>(bytes[0])) / 1024);
+    figures.mostHandles = std::max(figures.mostHandles, handles[1]);
+    figures.mostMemoryKb = std::max(figures.mostMemoryKb, bytes[1] / 1024);
 }
 
 int main(int argc, char **argv)
@@ -172,25 +220,40 @@ int main(int argc, char **argv)
             return 2;
         }
     }
-    unsigned failed = 0, steps = 0, counts[5] = {};
+    unsigned failed = 0, steps = 0, counts[OUTCOMES] = {};
+    AnswerTimes answers;
+    UsageFigures usage;
     DWORD start = GetTickCount();
+    const char *const replay = broken ? " --broken" : "";
     for (unsigned index = 0; index < schedules; index++) {
         std::vector<Step> schedule = MakeSchedule(seed, index, length);
         Result result = RunChild(schedule, broken);
         steps += result.stepsRun;
         counts[result.outcome]++;
+        AddAnswerLines(result.output, answers);
+        AddUsage(result.output, usage);
         if (result.outcome == PASSED)
             continue;
         failed++;
-        std::vector<Step> shortest = Shorten(schedule, result, broken);
-        std::printf("schedule %u of seed %llu FAILED: %s\n  steps: %s\n  replay: wine faults.exe --replay %s%s\n",
-                    index, seed, result.what.c_str(), ScheduleText(shortest).c_str(),
-                    Quote(ScheduleText(shortest)).c_str(), broken ? " --broken" : "");
+        std::printf("schedule %u of seed %llu FAILED: %s\n", index, seed, result.what.c_str());
+        // A failure that needs what an earlier schedule left would not come back alone.
+        if (result.outcome != HARNESS && Signature(RunChild(schedule, broken)) != Signature(result)) {
+            std::printf("  it did not fail again when replayed alone; the whole schedule:\n"
+                        "  wine faults.exe --replay %s%s\n", Quote(ScheduleText(schedule)).c_str(), replay);
+        } else {
+            std::vector<Step> shortest = result.outcome == HARNESS ? schedule : Shorten(schedule, result, broken);
+            std::printf("  steps: %s\n  replay: wine faults.exe --replay %s%s\n", ScheduleText(shortest).c_str(),
+                        Quote(ScheduleText(shortest)).c_str(), replay);
+        }
         std::fflush(stdout);
     }
     std::printf("fault campaign, seed %llu: %u schedules, %u steps, %.0f s; %u crashes, %u hangs, %u leaks, "
-                "%u invariant breaks\n", seed, schedules, steps, (GetTickCount() - start) / 1000.0, counts[CRASH],
-                counts[HANG], counts[LEAK], counts[INVARIANT]);
+                "%u invariant breaks, %u harness errors\n", seed, schedules, steps, (GetTickCount() - start) / 1000.0,
+                counts[CRASH], counts[HANG], counts[LEAK], counts[INVARIANT], counts[HARNESS]);
+    PrintAnswerTable(answers);
+    std::printf("usage: a schedule grew the handles by at most %ld and private memory by at most %ld KiB; "
+                "at most %lu handles and %lu KiB\n", usage.handleGrowth, usage.memoryGrowthKb, usage.mostHandles,
+                usage.mostMemoryKb);
     std::printf("%u passed, %u failed\n", schedules - failed, failed);
     return failed ? 1 : 0;
 }

@@ -9,9 +9,11 @@
 #include <string>
 #include <windows.h>
 #include <tlhelp32.h>
+#include "answer_times.h"
 #include "client.h"
 #include "intercept.h"
 #include "process_usage.h"
+#include "res/resource.h"
 #include "run.h"
 #include "stream_client.h"
 #include "ui_script.h"
@@ -90,7 +92,8 @@ static int WINAPI AnswerBox(HWND, LPCSTR text, LPCSTR, UINT)
 }
 
 // The deliberately broken build: the wait for the capture thread returns at
-// once, and reads take 10 s, so that a thread outlives the close that ended it.
+// once, and reads take 3 s (less than a stop may take), so that a thread
+// outlives the close that ended it.
 static DWORD WINAPI SkipWait(DWORD, const HANDLE *, BOOL, DWORD, DWORD)
 {
     return WAIT_OBJECT_0;
@@ -100,7 +103,7 @@ static void *RealSlowRead;
 
 static BOOL WINAPI SlowRead(HANDLE a, LPVOID b, DWORD c, LPDWORD d, LPOVERLAPPED e)
 {
-    Sleep(10000);
+    Sleep(3000);
     return reinterpret_cast<BOOL(WINAPI *)(HANDLE, LPVOID, DWORD, LPDWORD, LPOVERLAPPED)>(RealSlowRead)(a, b, c, d, e);
 }
 
@@ -111,7 +114,9 @@ static struct Run {
     std::vector<std::unique_ptr<ImportPatch>> patches;
     bool open[5];             // instances 1 and 4 the driver gave out
     BoardFaults faults;
-    bool outOfStorage;        // reads may have failed for want of memory: its warning may show
+    bool installFailed;       // the last DRV_INSTALL failed: DRV_CONFIGURE shows no dialog
+    DWORD threads;            // the process's threads after the warm-up; 0 before
+    std::string noStorage;    // the text of the out-of-storage warning
     std::string broke;        // the first invariant that did not hold
 } R;
 
@@ -134,31 +139,56 @@ static bool Documented(UINT message, LRESULT result)
     return result >= DV_ERR_OK && result <= DV_ERR_LASTERROR;
 }
 
-// Every message from the run's own thread is timed: one unanswered for 5 s
-// (15 s for the modal dialogs, which the script closes) ends the run as a hang.
+// Every message is timed for the campaign's figures. One from the run's own
+// thread unanswered for 5 s (15 s for the modal dialogs, which the script
+// closes) ends the run as a hang.
 static DWORD MainThread;
-static std::atomic<DWORD> MessageStart, MessageLimit;
+static std::atomic<DWORD> MessageDeadline; // tick count; 0 while none is under way
 static std::atomic<UINT> MessageNumber;
+
+static DWORD AnswerLimitMs(UINT message)
+{
+    return message == DRV_CONFIGURE || message == DVM_DIALOG ? 15000 : 5000;
+}
+
+static double Milliseconds(const LARGE_INTEGER &from)
+{
+    LARGE_INTEGER now, frequency;
+    QueryPerformanceCounter(&now);
+    QueryPerformanceFrequency(&frequency);
+    return (now.QuadPart - from.QuadPart) * 1000.0 / frequency.QuadPart;
+}
 
 static LRESULT WINAPI TimedProc(DWORD_PTR id, HDRVR driver, UINT message, LPARAM p1, LPARAM p2)
 {
-    if (GetCurrentThreadId() != MainThread)
-        return R.proc(id, driver, message, p1, p2);
-    MessageNumber = message;
-    MessageLimit = message == DRV_CONFIGURE || message == DVM_DIALOG ? 15000 : 5000;
-    MessageStart = GetTickCount() | 1; // 0 means no message under way
+    const bool watched = GetCurrentThreadId() == MainThread;
+    UINT outerNumber = MessageNumber;
+    DWORD outerDeadline = 0;
+    if (watched) {
+        MessageNumber = message;
+        outerDeadline = MessageDeadline.exchange((GetTickCount() + AnswerLimitMs(message)) | 1);
+    }
+    LARGE_INTEGER start;
+    QueryPerformanceCounter(&start);
     LRESULT result = R.proc(id, driver, message, p1, p2);
-    MessageStart = 0;
+    RecordAnswer(message, Milliseconds(start));
+    if (watched) {
+        MessageDeadline = outerDeadline;
+        MessageNumber = outerNumber;
+    }
     return result;
 }
 
 static DWORD WINAPI Watchdog(LPVOID)
 {
     for (;; Sleep(100)) {
-        DWORD start = MessageStart;
-        if (start && GetTickCount() - start > MessageLimit) {
-            std::printf("FAILED: hang: message 0x%X unanswered for %lu s\n", MessageNumber.load(),
-                        MessageLimit.load() / 1000);
+        DWORD deadline = MessageDeadline;
+        UINT message = MessageNumber;
+        // A signed difference: a deadline still ahead never reads as long past
+        // (Wine's tick count moves in steps of up to 16 ms). The same deadline
+        // still standing: the message read belongs to it.
+        if (deadline && static_cast<LONG>(GetTickCount() - deadline) > 0 && MessageDeadline == deadline) {
+            std::printf("FAILED: hang: message 0x%X unanswered for %lu s\n", message, AnswerLimitMs(message) / 1000);
             std::fflush(stdout);
             TerminateProcess(GetCurrentProcess(), 3);
         }
@@ -190,9 +220,28 @@ static void RestoreDeviceName()
     WriteRaw(HKEY_LOCAL_MACHINE, ParametersKey, "DeviceName", REG_SZ, BOARD_DEVICE_NAME, sizeof BOARD_DEVICE_NAME);
 }
 
+// The reads still to fail, as the board counts them down: a later step that
+// sets other faults does not arm them again.
+static void SyncReadFaults()
+{
+    BoardStatus status = {};
+    if (GetBoardStatus(&status))
+        R.faults.failReads = status.faults.failReads;
+}
+
 static void SetFaults()
 {
+    SyncReadFaults();
     SetBoardFaults(R.faults);
+}
+
+// Reads that will fail for want of memory, the board's or ReadFile's own
+// (FailingCalls[8]): only they may bring the out-of-storage warning.
+static bool StorageFaultArmed()
+{
+    BoardStatus status = {};
+    return Budget[8] > 0 || (GetBoardStatus(&status) && status.faults.failReads &&
+                             status.faults.failStatus == static_cast<int32_t>(0xC0000017));
 }
 
 static DWORD ThreadCount()
@@ -268,6 +317,9 @@ static void Close(int id)
     if (Call(id, DRV_CLOSE) != 1)
         Broke("the close of an open channel did not answer 1");
     R.open[id] = false;
+    // The last close waits for the capture thread: none may be left to end later.
+    if (R.threads && !R.open[1] && !R.open[4] && !Eventually([] { return ThreadCount() <= R.threads; }, 500))
+        Broke("a thread of the driver still runs after the last close");
 }
 
 // The stream's own contract, read from its client's record of callbacks.
@@ -391,6 +443,12 @@ static void Dialog(const Step &s)
         Open(channel);
     if (s.a < 2 && !R.open[channel])
         return;
+    if (s.a == 2 && R.installFailed) {
+        // After a DRV_INSTALL that failed, DRV_CONFIGURE shows nothing.
+        if (Call(0, DRV_CONFIGURE) != DRVCNF_OK)
+            Broke("DRV_CONFIGURE after a failed installation did not answer 1");
+        return;
+    }
     int dialogFailures = Budget[9];
     bool closed = RunModal([&] {
         if (s.a == 2)
@@ -421,11 +479,14 @@ static void Install(const Step &s)
 {
     if (R.open[1] || R.open[4])
         return; // a driver in use is not removed
-    Call(0, s.a ? DRV_REMOVE : DRV_INSTALL);
+    SyncReadFaults(); // the board restarts in its power-on state
+    LRESULT result = Call(0, s.a ? DRV_REMOVE : DRV_INSTALL);
+    if (!s.a)
+        R.installFailed = result != DRVCNF_OK;
     RegisterBoard();
     StartBoard();
     RestoreDeviceName();
-    SetFaults();
+    SetBoardFaults(R.faults);
 }
 
 static void Setting(const Step &s)
@@ -508,10 +569,13 @@ static void Contend(const Step &s)
 {
     std::string avi = "\"" + TempFile("contend.avi") + "\"";
     std::string record = "capture.exe --format rgb15 --size 160x120 ";
+    // The clients record on a working board with the stored settings cleared:
+    // a stored zoom of 3 leaves no room for their 160 x 120.
     RestoreDeviceName();
+    RegDeleteKeyA(HKEY_CURRENT_USER, SettingsKey);
     R.faults = BoardFaults{};
     R.faults.freeRunning = 1;
-    SetFaults();
+    SetBoardFaults(R.faults);
     if (s.a == 0) {
         // A second client while this one streams: it ends, whatever it is told.
         StreamClient client(TimedProc, R.open[4] ? 4 : 1, 2, FrameBytes());
@@ -595,8 +659,7 @@ static void RunStep(const Step &s)
     case STEP_FAIL_READS:
         R.faults.failReads = s.a;
         R.faults.failStatus = s.b ? static_cast<int32_t>(0xC0000185) : static_cast<int32_t>(0xC0000017);
-        R.outOfStorage = R.outOfStorage || !s.b;
-        SetFaults();
+        SetBoardFaults(R.faults);
         break;
     case STEP_REFUSE:
         R.faults.refuseCode = s.a == 1 ? IOCTL_SET_FORMAT : s.a == 2 ? IOCTL_SET_SOURCE : s.a == 3 ? IOCTL_RESTART_VIDEO : 0;
@@ -606,26 +669,27 @@ static void RunStep(const Step &s)
     case STEP_SETTING: Setting(s); break;
     case STEP_SYSCALL:
         Budget[s.a] = s.b;
-        R.outOfStorage = R.outOfStorage || s.a == 8; // a read failing for want of memory, by design
         break;
     case STEP_CONTEND: Contend(s); break;
     case STEP_PAGE: Page(s); break;
     }
 }
 
-// After every step: warning boxes only where the design shows them; with no
-// channel open, no capture thread left and the device released.
-static void CheckAfterStep(DWORD baselineThreads)
+// After every step: warning boxes only where the design shows them (the
+// out-of-storage one while such read failures were armed); with no channel
+// open, no capture thread left and the device released.
+static void CheckAfterStep(bool storageFault)
 {
     EnterCriticalSection(&BoxLock);
-    bool boxes = !Boxes.empty();
-    Boxes.clear();
+    std::vector<std::string> boxes;
+    boxes.swap(Boxes);
     LeaveCriticalSection(&BoxLock);
-    if (boxes && !R.outOfStorage)
-        Broke("a warning box where the design shows none");
+    for (const std::string &text : boxes)
+        if (!storageFault || text != R.noStorage)
+            Broke("a warning box where the design shows none", text);
     if (R.open[1] || R.open[4])
         return;
-    if (!Eventually([&] { return ThreadCount() <= baselineThreads; }, 2000))
+    if (!Eventually([] { return ThreadCount() <= R.threads; }, 2000))
         Broke("a thread of the driver still runs after the last close");
     if (!Eventually([] { BoardStatus status = {}; return GetBoardStatus(&status) && status.openers == 0; }, 2000))
         Broke("the device is still open after the last close");
@@ -636,24 +700,29 @@ static void CheckAfterStep(DWORD baselineThreads)
 static const DWORD HandleAllowance = 32;
 static const SIZE_T PrivateAllowance = 2u << 20;
 
-std::string RunSchedule(const std::vector<Step> &steps, bool broken)
+// What earlier schedules, tests or killed clients may have left: the board,
+// the stored settings, the page's options and the files of the steps.
+static std::string ResetState()
 {
-    InitializeCriticalSection(&BoxLock);
-    R = Run{};
-    R.faults.freeRunning = 1;
     RegisterBoard();
     StartBoard();
-    ResetBoard();
-    SetFaults();
+    if (!ResetBoard())
+        return "the board does not answer";
+    R.faults.freeRunning = 1;
+    SetBoardFaults(R.faults);
     RestoreDeviceName();
     RegDeleteKeyA(HKEY_CURRENT_USER, SettingsKey);
-    R.module = LoadLibraryA("zentacap.dll");
-    R.proc = reinterpret_cast<DRIVERPROC>(reinterpret_cast<void *>(GetProcAddress(R.module, "DriverProc")));
-    if (!R.proc)
-        return "zentacap.dll cannot be loaded";
-    MainThread = GetCurrentThreadId();
-    CloseHandle(CreateThread(NULL, 0, Watchdog, NULL, 0, NULL));
-    R.patches.emplace_back(new ImportPatch(R.module, "user32.dll", "MessageBoxA", (void *)AnswerBox));
+    RegDeleteKeyA(HKEY_LOCAL_MACHINE, PageKey);
+    DeleteFileA(TempFile("contend.avi").c_str());
+    DeleteFileA(TempFile("page.png").c_str());
+    BoardStatus status = {};
+    if (!Eventually([&] { return GetBoardStatus(&status) && status.openers == 0; }, 3000))
+        return "the device was still open when the schedule began (" + std::to_string(status.openers) + " handles)";
+    return "";
+}
+
+static void PatchImports(bool broken)
+{
     for (int i = 0; i < FailingCallCount; i++) {
         R.patches.emplace_back(new ImportPatch(R.module, Failing[i].dll, FailingCalls[i], Failing[i].replacement));
         Real[i] = R.patches.back()->original;
@@ -664,19 +733,52 @@ std::string RunSchedule(const std::vector<Step> &steps, bool broken)
         R.patches.emplace_back(new ImportPatch(R.module, "kernel32.dll", "ReadFile", (void *)SlowRead));
         RealSlowRead = R.patches.back()->original;
     }
+}
 
-    // Warm-up: the first open, stream and dialog class allocate what Wine keeps.
+ScheduleResult RunSchedule(const std::vector<Step> &steps, bool broken)
+{
+    ScheduleResult result;
+    InitializeCriticalSection(&BoxLock);
+    R = Run{};
+    if (!(result.harness = ResetState()).empty())
+        return result;
+    R.module = LoadLibraryA("zentacap.dll");
+    R.proc = reinterpret_cast<DRIVERPROC>(reinterpret_cast<void *>(GetProcAddress(R.module, "DriverProc")));
+    if (!R.proc) {
+        result.harness = "zentacap.dll cannot be loaded";
+        return result;
+    }
+    char text[1024] = "";
+    LoadStringA(R.module, IDS_NO_STORAGE, text, sizeof text);
+    R.noStorage = text;
+    MainThread = GetCurrentThreadId();
+    CloseHandle(CreateThread(NULL, 0, Watchdog, NULL, 0, NULL));
+    R.patches.emplace_back(new ImportPatch(R.module, "user32.dll", "MessageBoxA", (void *)AnswerBox));
+
+    // Warm-up, on the whole build: the first open, stream and dialog class
+    // allocate what Wine keeps. Its failure is the harness's, not a verdict.
     RunStep({STEP_OPEN, 4, 0, 0});
     RunStep({STEP_STREAM, 2, 2, 30 * 3});
     RunStep({STEP_DIALOG, 1, 0, 0});
     RunStep({STEP_CLOSE, 4, 0, 0});
-    const DWORD threads = ThreadCount();
-    const ProcessUsage before = MeasureProcess();
+    EnterCriticalSection(&BoxLock);
+    if (!Boxes.empty())
+        Broke("a warning box", Boxes.front());
+    Boxes.clear();
+    LeaveCriticalSection(&BoxLock);
+    if (!R.broke.empty()) {
+        result.harness = "the warm-up failed: " + R.broke;
+        return result;
+    }
+    PatchImports(broken);
+    R.threads = ThreadCount();
+    result.before = MeasureProcess();
     for (size_t i = 0; i < steps.size() && R.broke.empty(); i++) {
         std::printf("step %u: %s\n", static_cast<unsigned>(i + 1), StepText(steps[i]).c_str());
         std::fflush(stdout); // the campaign's watchdog reads these
+        bool storageFault = StorageFaultArmed();
         RunStep(steps[i]);
-        CheckAfterStep(threads);
+        CheckAfterStep(storageFault || StorageFaultArmed());
         if (!R.broke.empty())
             R.broke = "step " + std::to_string(i + 1) + " (" + StepText(steps[i]) + "): " + R.broke;
     }
@@ -685,15 +787,17 @@ std::string RunSchedule(const std::vector<Step> &steps, bool broken)
     Close(4);
     RestoreDeviceName();
     RegDeleteKeyA(HKEY_CURRENT_USER, SettingsKey);
-    ProcessUsage after = MeasureProcess();
-    if (R.broke.empty() && (after.handles > before.handles + HandleAllowance ||
-                            after.privateBytes > before.privateBytes + PrivateAllowance)) {
+    result.after = MeasureProcess();
+    if (R.broke.empty() && (result.after.handles > result.before.handles + HandleAllowance ||
+                            result.after.privateBytes > result.before.privateBytes + PrivateAllowance)) {
         char detail[96];
-        std::snprintf(detail, sizeof detail, "leak: handles %lu to %lu, private bytes %lu to %lu", before.handles,
-                      after.handles, static_cast<unsigned long>(before.privateBytes),
-                      static_cast<unsigned long>(after.privateBytes));
+        std::snprintf(detail, sizeof detail, "leak: handles %lu to %lu, private bytes %lu to %lu",
+                      result.before.handles, result.after.handles,
+                      static_cast<unsigned long>(result.before.privateBytes),
+                      static_cast<unsigned long>(result.after.privateBytes));
         R.broke = detail;
     }
     ResetBoard();
-    return R.broke;
+    result.broke = R.broke;
+    return result;
 }

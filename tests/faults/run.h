@@ -6,11 +6,17 @@
 
 #include <string>
 #include <vector>
+#include "process_usage.h"
 #include "schedule.h"
 
-// Empty when every invariant held after every step; else what broke, with
-// the number of the step. `broken` makes the driver's wait for its capture
-// thread return at once, as a build with that fault would.
-std::string RunSchedule(const std::vector<Step> &steps, bool broken);
+struct ScheduleResult {
+    std::string broke;        // empty when every invariant held; else what broke, and at which step
+    std::string harness;      // why the schedule could not be run at all (set up, warm-up)
+    ProcessUsage before, after; // after the warm-up, and after the last step
+};
+
+// `broken` makes the driver's wait for its capture thread return at once, as
+// a build with that fault would (after the warm-up, which runs the whole build).
+ScheduleResult RunSchedule(const std::vector<Step> &steps, bool broken);
 
 #endif
