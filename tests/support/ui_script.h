@@ -12,7 +12,8 @@
 using UiStep = std::function<bool()>;
 
 // Runs `modal` with `steps` driven from its message loop. Returns false when
-// the steps did not all finish within `limitMs` (open dialogs are then told OK).
+// the steps did not all finish within `limitMs` (open dialogs, and any that
+// open later, are then told OK).
 bool RunModal(const std::function<void()> &modal, const std::vector<UiStep> &steps, DWORD limitMs = 10000);
 
 // A visible dialog of this thread with exactly this caption, or NULL.
