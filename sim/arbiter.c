@@ -12,20 +12,25 @@
  * A periodic timer, armed at start and cancelled at unload, refuses the uses
  * that waited their time. The request path never sets or cancels it: Wine's
  * KeCancelTimer waits for a running DPC, and the DPC takes the board lock.
+ * The wait is counted in the timer's own ticks, not read from a clock: a
+ * clock set back (or a slow machine's late ticks) cannot leave a use
+ * waiting for good.
  */
 #include "sim.h"
 
 #define CONTEST_WAIT_MS 250
 #define CONTEST_TICK_MS 25
+#define CONTEST_WAIT_TICKS (CONTEST_WAIT_MS / CONTEST_TICK_MS)
 
 static LIST_ENTRY Waiting; /* pending IRPs of other handles, in arrival order */
 static KTIMER ContestTimer;
 static KDPC ContestDpc;
+static ULONG Ticks;        /* the timer's ticks since load; the board is locked */
 
-/* When a waiting IRP arrived, in 100 ns units, kept in its driver context. */
-static LONGLONG *Arrival(PIRP irp)
+/* The tick at which a waiting IRP arrived, kept in its driver context. */
+static ULONG *Arrival(PIRP irp)
 {
-    return (LONGLONG *)irp->Tail.Overlay.DriverContext;
+    return (ULONG *)irp->Tail.Overlay.DriverContext;
 }
 
 /* Takes the first waiting IRP that `holder` (or, if none, any handle) may
@@ -44,25 +49,26 @@ static PIRP TakeServable(void)
     return NULL;
 }
 
-/* The first waiting IRP that arrived before `deadline`; NULL when none. */
-static PIRP TakeExpired(LONGLONG deadline)
+/* The first waiting IRP, if it has waited its time or `all` are to go;
+ * NULL when none. The board is locked. */
+static PIRP TakeExpired(int all)
 {
     if (IsListEmpty(&Waiting))
         return NULL;
     PIRP irp = CONTAINING_RECORD(Waiting.Flink, IRP, Tail.Overlay.ListEntry);
-    if (*Arrival(irp) > deadline)
+    if (!all && Ticks - *Arrival(irp) < CONTEST_WAIT_TICKS)
         return NULL;
     RemoveEntryList(&irp->Tail.Overlay.ListEntry);
     return irp;
 }
 
-/* Refuses every use that waited since before `deadline`. */
-static void RefuseWaitedUses(LONGLONG deadline)
+/* Refuses every use that waited its time, or every one. */
+static void RefuseWaitedUses(int all)
 {
     PIRP irp;
     for (;;) {
         LockBoard();
-        irp = TakeExpired(deadline);
+        irp = TakeExpired(all);
         UnlockBoard();
         if (!irp)
             break;
@@ -73,13 +79,17 @@ static void RefuseWaitedUses(LONGLONG deadline)
 static void NTAPI ContestTick(PKDPC dpc, PVOID context, PVOID arg1, PVOID arg2)
 {
     (void)dpc; (void)context; (void)arg1; (void)arg2;
-    RefuseWaitedUses(BoardTime() - (LONGLONG)CONTEST_WAIT_MS * 10000);
+    LockBoard();
+    Ticks++;
+    UnlockBoard();
+    RefuseWaitedUses(0);
 }
 
 void StartArbiter(void)
 {
     LARGE_INTEGER due;
     InitializeListHead(&Waiting);
+    Ticks = 0;
     KeInitializeTimer(&ContestTimer);
     KeInitializeDpc(&ContestDpc, ContestTick, NULL);
     due.QuadPart = -(LONGLONG)CONTEST_TICK_MS * 10000;
@@ -90,7 +100,7 @@ void StartArbiter(void)
 void StopArbiter(void)
 {
     KeCancelTimer(&ContestTimer);
-    RefuseWaitedUses(MAXLONGLONG);
+    RefuseWaitedUses(1);
 }
 
 void ClaimDevice(PFILE_OBJECT file)
@@ -111,7 +121,7 @@ NTSTATUS ArbitrateUse(PFILE_OBJECT file, PIRP irp)
         return FinishUse(irp, 0);
     }
     IoMarkIrpPending(irp);
-    *Arrival(irp) = BoardTime();
+    *Arrival(irp) = Ticks;
     InsertTailList(&Waiting, &irp->Tail.Overlay.ListEntry);
     UnlockBoard();
     return STATUS_PENDING;

@@ -24,18 +24,6 @@ void UnlockBoard(void)
     KeLeaveCriticalRegion();
 }
 
-/* The DDK's x86 macro reads the shared user data, which Wine's driver host
- * refreshes only now and then; the export asks the clock itself. */
-#undef KeQuerySystemTime
-NTKERNELAPI VOID NTAPI KeQuerySystemTime(PLARGE_INTEGER time);
-
-LONGLONG BoardTime(void)
-{
-    LARGE_INTEGER time;
-    KeQuerySystemTime(&time);
-    return time.QuadPart;
-}
-
 NTSTATUS CompleteIrp(PIRP irp, NTSTATUS status, ULONG_PTR information)
 {
     irp->IoStatus.Status = status;

@@ -28,7 +28,6 @@ extern BoardState Board;
 
 void LockBoard(void);
 void UnlockBoard(void);
-LONGLONG BoardTime(void); /* in 100 ns units */
 NTSTATUS CompleteIrp(PIRP irp, NTSTATUS status, ULONG_PTR information);
 
 /* journal.c (called with the board locked) */

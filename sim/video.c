@@ -8,6 +8,19 @@
 const WCHAR VideoDeviceName[] = L"\\Device\\" BOARD_DEVICE_NAME;
 static const WCHAR VideoLinkName[] = L"\\DosDevices\\" BOARD_DEVICE_NAME;
 
+/* The DDK's x86 macro reads the shared user data, which Wine's driver host
+ * refreshes only now and then; the export asks the clock itself. */
+#undef KeQuerySystemTime
+NTKERNELAPI VOID NTAPI KeQuerySystemTime(PLARGE_INTEGER time);
+
+/* In 100 ns units: the pacing's clock. */
+static LONGLONG BoardTime(void)
+{
+    LARGE_INTEGER time;
+    KeQuerySystemTime(&time);
+    return time.QuadPart;
+}
+
 /* Power-on state: full-frame RGB 24, neutral decoder, PAL, live pacing. */
 void ResetVideo(void)
 {
@@ -57,18 +70,22 @@ uint32_t FramePeriodUs(uint32_t standard)
 }
 
 /* Live pacing: wait for the next frame slot. A reader more than a frame
- * late is resynchronised rather than served a burst. */
+ * late is resynchronised rather than served a burst; so is one whose slot
+ * lies more than a frame ahead, as after a change of standard (the slots
+ * since the epoch then count in the other period): it would hold the
+ * driver host's one request thread for as long. */
 static void WaitForFrameTime(void)
 {
-    LONGLONG now, due;
+    LONGLONG now, due, period;
     LockBoard();
     if (Board.faults.freeRunning) {
         UnlockBoard();
         return;
     }
     now = BoardTime();
+    period = SlotTime(Board.source.standard, 1);
     due = Board.epoch + SlotTime(Board.source.standard, ++Board.slot);
-    if (now > due + SlotTime(Board.source.standard, 1)) {
+    if (now > due + period || due > now + period) {
         Board.epoch = now;
         Board.slot = 0;
         due = now;

@@ -369,6 +369,17 @@ TEST_F(Board, LiveReadsWaitForFrameTimeAndTheStandardSetsTheRate)
     for (int i = 0; i < 10; i++) ASSERT_EQ(device.Read(frame, &got), (DWORD)ERROR_SUCCESS);
     EXPECT_GE(GetTickCount() - start, 380u) << "ten frames at 25 per second";
 
+    // Two seconds of NTSC frames, then PAL: the next frame comes within a
+    // frame time or so, not after the 60 slots' difference (400 ms).
+    SourceParams ntsc = Neutral, pal = Neutral;
+    ntsc.standard = 1;
+    ASSERT_EQ(device.Send(IOCTL_SET_SOURCE, &ntsc, 12), (DWORD)ERROR_SUCCESS);
+    for (int i = 0; i < 60; i++) ASSERT_EQ(device.Read(frame, &got), (DWORD)ERROR_SUCCESS);
+    ASSERT_EQ(device.Send(IOCTL_SET_SOURCE, &pal, 12), (DWORD)ERROR_SUCCESS);
+    start = GetTickCount();
+    ASSERT_EQ(device.Read(frame, &got), (DWORD)ERROR_SUCCESS);
+    EXPECT_LT(GetTickCount() - start, 200u) << "the first PAL frame after 60 NTSC ones";
+
     const uint32_t periods[][2] = {{0, 40000}, {1, 33367}, {2, 40000}, {3, 33367}, {5, 40000}};
     for (const auto &p : periods) {
         SourceParams s = Neutral;
