@@ -296,10 +296,13 @@ static void CheckOtherChannels(DWORD bufferSize)
         h->dwBufferLength = bufferSize;
         h->dwFlags = VHDR_PREPARED;
         DWORD result = Send(other, DVM_STREAM_ADDBUFFER, reinterpret_cast<LPARAM>(h), sizeof *h);
+        // A refusal leaves the header as the client gave it.
         if (result == DV_ERR_OK)
             Warn("stream.other-channel", "DVM_STREAM_ADDBUFFER on %s is accepted (documented for VIDEO_IN only)", t.name);
         else
-            Pass("stream.other-channel", "DVM_STREAM_ADDBUFFER on %s refused with %s", t.name, CodeName(result));
+            Expect(IsDocumentedCode(result) && h->dwFlags == VHDR_PREPARED, "stream.other-channel",
+                   "DVM_STREAM_ADDBUFFER on %s: expected a documented refusal that leaves dwFlags VHDR_PREPARED, "
+                   "got %s and dwFlags 0x%lX", t.name, CodeName(result), h->dwFlags);
         CloseDriver(other, 0, 0);
     }
 }
