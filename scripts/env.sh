@@ -13,15 +13,19 @@ export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
 winpath() { local p; p=$(realpath -m "$1"); printf 'Z:%s' "${p//\//\\}"; }
 
 # Runs a command in a project Wine session under Xvfb, from the current
-# folder. On a kernel that cannot run 32-bit programs it runs in the
-# software-emulated guest (vm.sh), which works on a copy of the checkout and
+# folder. On a kernel that cannot run 32-bit programs, or with WINE_IN_GUEST=1,
+# it runs in the guest of vm.sh, which works on a copy of the checkout and
 # brings its out/ and docs/ back.
 wine_session() {
   local run=(xvfb-run -a -s "-screen 0 1024x768x24" "$ROOT/scripts/wine-session.sh" "$@")
-  if wine --version >/dev/null 2>&1; then
+  if [ "${WINE_IN_GUEST:-0}" != 1 ] && wine --version >/dev/null 2>&1; then
     "${run[@]}"
   else
-    echo "$(basename "$0"): this kernel cannot run 32-bit programs; running in a software-emulated guest (scripts/vm.sh)" >&2
+    if [ "${WINE_IN_GUEST:-0}" = 1 ]; then
+      echo "$(basename "$0"): WINE_IN_GUEST=1: running in the guest (scripts/vm.sh)" >&2
+    else
+      echo "$(basename "$0"): this kernel cannot run 32-bit programs; running in the guest (scripts/vm.sh)" >&2
+    fi
     "$ROOT/scripts/vm.sh" bash -c 'cd "$1" && shift && exec "$@"' - "$PWD" "${run[@]}"
   fi
 }

@@ -2,7 +2,8 @@
 # The whole test suite: builds, runs the host checks of the driver disk, then
 # creates the 32-bit prefix if needed, installs and starts the virtual board,
 # and runs every other test under Wine and Xvfb: on a machine whose kernel
-# cannot run 32-bit programs, inside a software-emulated guest (scripts/vm.sh).
+# cannot run 32-bit programs, or with WINE_IN_GUEST=1, inside the guest of
+# scripts/vm.sh.
 # Extra arguments go to the Wine part's ctest (for example -R Board).
 set -euo pipefail
 source "$(dirname "$0")/env.sh"
