@@ -19,6 +19,8 @@ protected:
     void StreamCycle(StreamClient &client)
     {
         ASSERT_EQ(client.Init(), DV_ERR_OK);
+        // The record of callbacks would grow over the cycles: this process's memory, not the driver's.
+        client.Forget();
         ASSERT_EQ(client.AddAll(), DV_ERR_OK);
         ASSERT_EQ(client.Send(DVM_STREAM_START), DV_ERR_OK);
         ASSERT_EQ(client.Send(DVM_STREAM_STOP), DV_ERR_OK);
@@ -31,8 +33,10 @@ TEST_F(Soak, AThousandStreamCyclesLeakNothing)
     ASSERT_EQ(OpenChannelOfType(VIDEO_IN), 4);
     StreamClient client(driverProc, 4, 2, SmallFrame);
     for (int i = 0; i < 20; i++) StreamCycle(client);
-    ASSERT_TRUE(client.WaitForClose(2000));
+    // Measured as after the cycles: an init has joined the last thread and closed its handle.
+    ASSERT_EQ(client.Init(), DV_ERR_OK);
     ProcessUsage before = MeasureProcess();
+    ASSERT_TRUE(before.handles && before.privateBytes) << "the handles and private memory cannot be counted";
     for (int i = 0; i < 1000; i++) StreamCycle(client);
     // The next init waits for the last thread; then every cycle has ended.
     ASSERT_EQ(client.Init(), DV_ERR_OK);
@@ -49,6 +53,7 @@ TEST_F(Soak, AThousandChannelOpenCloseCyclesLeakNothing)
         ASSERT_EQ(Send(i % 2 ? 4 : 1, DRV_CLOSE), 1);
     }
     ProcessUsage before = MeasureProcess();
+    ASSERT_TRUE(before.handles && before.privateBytes) << "the handles and private memory cannot be counted";
     for (int i = 0; i < 1000; i++) {
         ASSERT_EQ(OpenChannelOfType(VIDEO_EXTERNALIN), 1);
         ASSERT_EQ(OpenChannelOfType(VIDEO_IN), 4);

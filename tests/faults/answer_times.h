@@ -10,7 +10,7 @@
 #include <windows.h>
 
 // Upper bounds of the buckets, in milliseconds; the last bucket has none.
-constexpr std::array<double, 13> AnswerBounds = {0.1, 0.5, 1, 2, 5, 10, 20, 50, 100, 250, 500, 1000, 5000};
+constexpr std::array<double, 15> AnswerBounds = {0.1, 0.5, 1, 2, 5, 10, 20, 50, 100, 250, 500, 1000, 2000, 5000, 15000};
 
 struct AnswerHistogram {
     std::array<unsigned, AnswerBounds.size() + 1> counts{};

@@ -237,9 +237,11 @@ int main(int argc, char **argv)
         failed++;
         std::printf("schedule %u of seed %llu FAILED: %s\n", index, seed, result.what.c_str());
         // A failure that needs what an earlier schedule left would not come back alone.
-        if (result.outcome != HARNESS && Signature(RunChild(schedule, broken)) != Signature(result)) {
-            std::printf("  it did not fail again when replayed alone; the whole schedule:\n"
-                        "  wine faults.exe --replay %s%s\n", Quote(ScheduleText(schedule)).c_str(), replay);
+        Result again = result.outcome == HARNESS ? result : RunChild(schedule, broken);
+        if (Signature(again) != Signature(result)) {
+            std::printf("  replayed alone it %s; the whole schedule:\n  wine faults.exe --replay %s%s\n",
+                        again.outcome == PASSED ? "passed" : ("failed otherwise: " + again.what).c_str(),
+                        Quote(ScheduleText(schedule)).c_str(), replay);
         } else {
             std::vector<Step> shortest = result.outcome == HARNESS ? schedule : Shorten(schedule, result, broken);
             std::printf("  steps: %s\n  replay: wine faults.exe --replay %s%s\n", ScheduleText(shortest).c_str(),

@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 #include <windows.h>
+#include <psapi.h>
 #include <tlhelp32.h>
 #include "answer_times.h"
 #include "client.h"
@@ -115,7 +116,7 @@ static struct Run {
     bool open[5];             // instances 1 and 4 the driver gave out
     BoardFaults faults;
     bool installFailed;       // the last DRV_INSTALL failed: DRV_CONFIGURE shows no dialog
-    DWORD threads;            // the process's threads after the warm-up; 0 before
+    bool warmedUp;            // the warm-up is over: the last close is checked
     std::string noStorage;    // the text of the out-of-storage warning
     std::string broke;        // the first invariant that did not hold
 } R;
@@ -244,24 +245,42 @@ static bool StorageFaultArmed()
                              status.faults.failStatus == static_cast<int32_t>(0xC0000017));
 }
 
-static DWORD ThreadCount()
+// Threads of this process that started in zentacap.dll: its capture threads.
+static DWORD DriverThreads()
 {
+    typedef LONG(WINAPI * QueryFn)(HANDLE, ULONG, PVOID, ULONG, PULONG);
+    static const QueryFn query = reinterpret_cast<QueryFn>(
+        reinterpret_cast<void *>(GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQueryInformationThread")));
+    MODULEINFO image = {};
+    GetModuleInformation(GetCurrentProcess(), R.module, &image, sizeof image);
+    const BYTE *first = static_cast<const BYTE *>(image.lpBaseOfDll), *end = first + image.SizeOfImage;
     HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
     THREADENTRY32 entry = {};
     entry.dwSize = sizeof entry;
     DWORD count = 0;
-    for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry))
-        count += entry.th32OwnerProcessID == GetCurrentProcessId();
+    for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry)) {
+        if (entry.th32OwnerProcessID != GetCurrentProcessId())
+            continue;
+        HANDLE thread = OpenThread(THREAD_QUERY_INFORMATION, FALSE, entry.th32ThreadID);
+        const BYTE *start = NULL; // ThreadQuerySetWin32StartAddress (9)
+        if (thread && query && query(thread, 9, &start, sizeof start, NULL) >= 0)
+            count += start >= first && start < end;
+        if (thread)
+            CloseHandle(thread);
+    }
     CloseHandle(snapshot);
     return count;
 }
 
+// Within ms of wall time: a slow condition (a thread list under emulation)
+// must not stretch the window.
 static bool Eventually(const std::function<bool()> &condition, DWORD ms)
 {
-    for (DWORD waited = 0;; waited += 20) {
+    const DWORD deadline = GetTickCount() + ms;
+    for (;;) {
         if (condition())
             return true;
-        if (waited >= ms)
+        if (static_cast<LONG>(GetTickCount() - deadline) >= 0)
             return false;
         Sleep(20);
     }
@@ -318,7 +337,7 @@ static void Close(int id)
         Broke("the close of an open channel did not answer 1");
     R.open[id] = false;
     // The last close waits for the capture thread: none may be left to end later.
-    if (R.threads && !R.open[1] && !R.open[4] && !Eventually([] { return ThreadCount() <= R.threads; }, 500))
+    if (R.warmedUp && !R.open[1] && !R.open[4] && !Eventually([] { return DriverThreads() == 0; }, 500))
         Broke("a thread of the driver still runs after the last close");
 }
 
@@ -689,7 +708,7 @@ static void CheckAfterStep(bool storageFault)
             Broke("a warning box where the design shows none", text);
     if (R.open[1] || R.open[4])
         return;
-    if (!Eventually([] { return ThreadCount() <= R.threads; }, 2000))
+    if (!Eventually([] { return DriverThreads() == 0; }, 2000))
         Broke("a thread of the driver still runs after the last close");
     if (!Eventually([] { BoardStatus status = {}; return GetBoardStatus(&status) && status.openers == 0; }, 2000))
         Broke("the device is still open after the last close");
@@ -771,8 +790,12 @@ ScheduleResult RunSchedule(const std::vector<Step> &steps, bool broken)
         return result;
     }
     PatchImports(broken);
-    R.threads = ThreadCount();
+    R.warmedUp = true;
     result.before = MeasureProcess();
+    if (!result.before.handles || !result.before.privateBytes) {
+        result.harness = "this system does not tell the process's handles and private memory";
+        return result;
+    }
     for (size_t i = 0; i < steps.size() && R.broke.empty(); i++) {
         std::printf("step %u: %s\n", static_cast<unsigned>(i + 1), StepText(steps[i]).c_str());
         std::fflush(stdout); // the campaign's watchdog reads these

@@ -103,3 +103,11 @@ std::vector<VIDEOHDR *> StreamClient::Added()
     LeaveCriticalSection(&lock);
     return copy;
 }
+
+void StreamClient::Forget()
+{
+    EnterCriticalSection(&lock);
+    events.clear();
+    added.clear();
+    LeaveCriticalSection(&lock);
+}

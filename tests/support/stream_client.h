@@ -32,6 +32,7 @@ public:
     bool WaitForClose(DWORD ms);
     std::vector<StreamEvent> Events();
     std::vector<VIDEOHDR *> Added();
+    void Forget(); // empties both records, keeping their memory
 
     std::vector<VIDEOHDR> headers;
     std::vector<std::vector<BYTE>> buffers;
