@@ -32,7 +32,8 @@ TEST_F(Soak, AThousandStreamCyclesLeakNothing)
 {
     ASSERT_EQ(OpenChannelOfType(VIDEO_IN), 4);
     StreamClient client(driverProc, 4, 2, SmallFrame);
-    for (int i = 0; i < 20; i++) StreamCycle(client);
+    // Wine's own structures for new threads settle over the first hundred or so.
+    for (int i = 0; i < 100; i++) StreamCycle(client);
     // Measured as after the cycles: an init has joined the last thread and closed its handle.
     ASSERT_EQ(client.Init(), DV_ERR_OK);
     ProcessUsage before = MeasureProcess();
@@ -42,7 +43,10 @@ TEST_F(Soak, AThousandStreamCyclesLeakNothing)
     ASSERT_EQ(client.Init(), DV_ERR_OK);
     ProcessUsage after = MeasureProcess();
     EXPECT_EQ(after.handles, before.handles);
-    EXPECT_LE(after.privateBytes, before.privateBytes + 64 * 1024);
+    // The driver allocates no memory of its own: what a cycle could leave is a
+    // thread's stack or block, a page or more each. Wine's heap drifts by
+    // about 80 KiB over these cycles; a page per 16 cycles is allowed.
+    EXPECT_LE(after.privateBytes, before.privateBytes + 1000 * 4096 / 16);
     EXPECT_EQ(Send(4, DRV_CLOSE), 1);
 }
 
