@@ -1,15 +1,20 @@
 // zentacap: Video for Windows installable capture driver of the Brightvane
 // 7K42Q. The module's entry point keeps its instance handle for resources.
 #include "module.h"
+#include "stream.h"
 
 HINSTANCE ModuleInstance;
 
 /***********************************************************************
  *           DllMain
  */
-BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID)
+extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved)
 {
-    if (reason == DLL_PROCESS_ATTACH)
+    if (reason == DLL_PROCESS_ATTACH) {
         ModuleInstance = instance;
+        InitStreamEngine();
+    } else if (reason == DLL_PROCESS_DETACH && !reserved) {
+        EndStreamEngine(); // unloaded, not ending with the process: no thread of ours is left
+    }
     return TRUE;
 }

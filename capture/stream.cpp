@@ -9,6 +9,7 @@
 // frame path uses none: the thread polls the stop flag that DVM_STREAM_STOP
 // sets beside signalling the event, and adds signal only a waiting thread.
 #include "stream.h"
+#include "module.h"
 #include "warnings.h"
 
 extern "C" BOOL WINAPI DriverCallback(DWORD_PTR callback, DWORD flags, HDRVR device, DWORD message,
@@ -18,7 +19,19 @@ extern "C" BOOL WINAPI DriverCallback(DWORD_PTR callback, DWORD flags, HDRVR dev
 static std::atomic<LONG> FrameMemoryWarningShown;
 
 // Adds come from the host's threads and from callbacks on the capture thread.
-static std::atomic_flag AddLock = ATOMIC_FLAG_INIT;
+// The same lock orders a stop's signals before the thread closes its events:
+// a closed handle, whose value the host may hold next, is never signalled.
+static CRITICAL_SECTION StreamLock;
+
+void InitStreamEngine()
+{
+    InitializeCriticalSection(&StreamLock);
+}
+
+void EndStreamEngine()
+{
+    DeleteCriticalSection(&StreamLock);
+}
 
 // A header must reach at least up to dwFlags, the last field the engine writes.
 static const DWORD HeaderSizeUsed = offsetof(VIDEOHDR, dwFlags) + sizeof(DWORD);
@@ -54,10 +67,22 @@ static bool CaptureThreadRunning(const CaptureStream &s)
 static void RequestStop(CaptureStream &s)
 {
     s.stopRequested.store(1);
+    EnterCriticalSection(&StreamLock);
     if (HANDLE stop = s.stopEvent.load())
         SetEvent(stop);
     if (HANDLE wake = s.wakeEvent.load())
         SetEvent(wake);
+    LeaveCriticalSection(&StreamLock);
+}
+
+// Takes the event out of the record under the lock, then closes it.
+static void CloseStreamEvent(std::atomic<HANDLE> &field)
+{
+    EnterCriticalSection(&StreamLock);
+    HANDLE event = field.exchange(NULL);
+    LeaveCriticalSection(&StreamLock);
+    if (event)
+        CloseHandle(event);
 }
 
 // Waits for the capture thread to end, still answering messages sent to this
@@ -83,8 +108,7 @@ BOOL EndCaptureThread(CaptureStream &s)
         RequestStop(s);
         JoinCaptureThread(s);
     }
-    if (HANDLE wake = s.wakeEvent.exchange(NULL))
-        CloseHandle(wake);
+    CloseStreamEvent(s.wakeEvent);
     return TRUE;
 }
 
@@ -136,14 +160,15 @@ static DWORD WINAPI CaptureThreadProc(LPVOID param)
         if (s.stopRequested.load())
             break;
     }
-    CloseHandle(stop); // the field keeps the old value until DVM_STREAM_INIT
+    CloseStreamEvent(s.stopEvent);
     DriverCallback(callback, type, video, MM_DRVM_CLOSE, instance, 0, 0);
     if (s.threadClosesDevice) {
         CloseDeviceHandle(device);
-        if (HANDLE wake = s.wakeEvent.exchange(NULL))
-            CloseHandle(wake);
+        CloseStreamEvent(s.wakeEvent);
     }
-    return 0;
+    // The thread's own reference: a last close from its callback may have
+    // released the host's, and the code after it is the library's.
+    FreeLibraryAndExitThread(ModuleInstance, 0);
 }
 
 // The record's size is tested before any of its fields is read: a shorter
@@ -161,8 +186,7 @@ static DWORD AddBuffer(CaptureStream &s, VIDEOHDR *header, DWORD size)
 {
     if (DWORD error = CheckHeader(header, size))
         return error;
-    while (AddLock.test_and_set(std::memory_order_acquire))
-        Sleep(0);
+    EnterCriticalSection(&StreamLock);
     DWORD result = DV_ERR_NO_BUFFERS;
     LONG queued = s.queuedCount.load(std::memory_order_relaxed);
     // At most a ring's worth outstanding: the slot to fill has been read.
@@ -171,10 +195,10 @@ static DWORD AddBuffer(CaptureStream &s, VIDEOHDR *header, DWORD size)
         s.queuedCount.store(queued + 1); // sequentially consistent with threadWaiting
         result = DV_ERR_OK;
     }
-    AddLock.clear(std::memory_order_release);
     HANDLE wake = s.wakeEvent.load();
     if (result == DV_ERR_OK && wake && s.threadWaiting.load())
         SetEvent(wake);
+    LeaveCriticalSection(&StreamLock);
     return result;
 }
 
@@ -213,7 +237,13 @@ static DWORD StartStream(CaptureStream &s, HANDLE device)
     s.stopRequested.store(0);
     s.threadClosesDevice = FALSE;
     s.threadDevice = device;
+    // The capture thread holds a reference to the library until it ends.
+    char path[MAX_PATH];
+    if (!GetModuleFileNameA(ModuleInstance, path, sizeof path) || !LoadLibraryA(path))
+        return DV_ERR_NOMEM;
     s.captureThread = CreateThread(NULL, 0, CaptureThreadProc, &s, 0, &s.captureThreadId);
+    if (!s.captureThread)
+        FreeLibrary(ModuleInstance);
     return s.captureThread ? DV_ERR_OK : DV_ERR_NOMEM; // no thread, no stream: the start failed
 }
 
@@ -223,7 +253,13 @@ DWORD HandleStreamMessage(CaptureStream &s, HANDLE device, UINT message, LPARAM 
     case DVM_STREAM_ADDBUFFER:
         return AddBuffer(s, reinterpret_cast<VIDEOHDR *>(lParam1), static_cast<DWORD>(lParam2));
     case DVM_STREAM_FINI:
-        return DV_ERR_OK;
+    case DVM_STREAM_RESET:
+    case DVM_STREAM_UNPREPAREHEADER:
+        // After a stop the host frees its buffers and headers next, as the
+        // capture window does: the thread has ended before the answer.
+        if (s.stopRequested.load() && s.captureThread && !OnCaptureThread(s))
+            JoinCaptureThread(s);
+        return message == DVM_STREAM_FINI ? DV_ERR_OK : DV_ERR_NOTSUPPORTED;
     case DVM_STREAM_INIT:
         return InitStream(s, device, reinterpret_cast<const VIDEO_STREAM_INIT_PARMS *>(lParam1),
                           static_cast<DWORD>(lParam2));

@@ -15,7 +15,7 @@ struct CaptureStream {
     VIDEOHDR *ring[STREAM_RING_SLOTS];
     std::atomic<LONG> queuedCount;       // headers added since DVM_STREAM_INIT
     VIDEO_STREAM_INIT_PARMS streamInit;
-    std::atomic<HANDLE> stopEvent;       // the capture thread's, 0 until it exists
+    std::atomic<HANDLE> stopEvent;       // the capture thread's, 0 until it exists and once closed
 
     // Kept so that a stop always reaches the one capture thread and the
     // ring never overruns:
@@ -28,6 +28,10 @@ struct CaptureStream {
     std::atomic<LONG> threadWaiting;     // the thread waits for a header: adds wake it
     BOOL threadClosesDevice;             // released from inside a callback
 };
+
+// The engine's lock: made when the library loads, deleted when it unloads.
+void InitStreamEngine();
+void EndStreamEngine();
 
 // DVM_STREAM_* for the stream on `device`.
 DWORD HandleStreamMessage(CaptureStream &stream, HANDLE device, UINT message, LPARAM lParam1, LPARAM lParam2);

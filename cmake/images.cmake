@@ -19,8 +19,13 @@ function(nt4_dll target)
   list(FILTER sources INCLUDE REGEX "\\.rc$")
   set_property(SOURCE ${sources} APPEND PROPERTY OBJECT_DEPENDS ${PROJECT_BINARY_DIR}/version/project_version.h)
   target_compile_definitions(${target} PRIVATE _WIN32_WINNT=0x0400 WINVER=0x0400 WIN32_LEAN_AND_MEAN)
-  target_compile_options(${target} PRIVATE -fno-exceptions)
-  target_link_options(${target} PRIVATE ${NT4_LINK_OPTIONS} -Wl,--subsystem,windows:4.0)
+  # Every processor NT 4.0 runs on, the i486 up; no start-up code of the
+  # runtime (its TLS directory, .CRT callbacks and pseudo-relocations): the
+  # library's own DllMain is the entry point, and nothing needs constructing.
+  target_compile_options(${target} PRIVATE -fno-exceptions -fno-rtti -fno-threadsafe-statics
+    -march=i486 -mtune=pentium -fno-asynchronous-unwind-tables)
+  target_link_options(${target} PRIVATE ${NT4_LINK_OPTIONS} -Wl,--subsystem,windows:4.0
+    -nostartfiles -Wl,--entry,_DllMain@12 -Wl,--disable-auto-import -Wl,--disable-runtime-pseudo-reloc)
 endfunction()
 
 # A program of the project (tools, tests, benchmarks).

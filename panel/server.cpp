@@ -9,7 +9,7 @@ LONG ModuleObjectCount;
 /***********************************************************************
  *           DllMain
  */
-BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID)
+extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID)
 {
     if (reason != DLL_PROCESS_ATTACH)
         return TRUE;

@@ -2,14 +2,15 @@
 Usage: disk_test.py CHECK DISK BIN VERSION, where DISK is the disk's path
 without .img/.zip, BIN holds the built DLLs and VERSION is CMake's.
 CHECK: disk (the image through mtools), exports, versions, imports (against
-nt4_exports.txt), tls (nothing depends on the runtime's thread-local storage)."""
+nt4_exports.txt and the C-runtime rule), startup (no start-up code of the
+runtime), instructions (only the i486's)."""
 import os
 import re
 import subprocess
 import sys
 import tempfile
 import zipfile
-from pe_image import PeImage
+from pe_image import PeImage, u32
 
 # Built name, name on the disk, exports.
 DLLS = [('zentacap.dll', 'ZENTACAP.DLL', ['DriverProc']),
@@ -87,56 +88,56 @@ def check_imports(disk, _):
         check(f'{name} imports something', True, len(imports) > 0)
         check(f'{name} imports that NT 4.0 SP6a does not export', [],
               sorted(f'{dll} {function}' for dll, function in imports - listed))
+        check(f'{name} imports from the C runtime beyond its rule', [],
+              sorted(function for dll, function in imports if dll.upper() == 'MSVCRT.DLL'
+                     and function not in CRT_ALLOWED[name]))
 
 
-def check_tls(_, bin):
+# What each DLL may take from MSVCRT.DLL: nothing for the capture driver; for
+# the page, its formatting and conversions and what the compiler itself calls.
+CRT_ALLOWED = {'ZENTACAP.DLL': set(),
+               'QORDEXA.DLL': {'_snprintf', '_vsnprintf', 'sprintf', 'atoi', '_itoa', 'getenv',
+                               'memset', 'memcpy', 'memmove', 'memcmp', 'strlen'}}
+
+
+def check_startup(_, bin):
     for built_name, _, _ in DLLS:
-        path = os.path.join(bin, built_name)
-        image = PeImage(open(path, 'rb').read())
+        image = PeImage(open(os.path.join(bin, built_name), 'rb').read())
         symbols = image.symbols()
-        functions = sorted((rva, name) for name, (rva, function) in symbols.items() if function)
-
-        def within(rva):
-            return max((f for f in functions if f[0] <= rva), default=(0, '?'))[1]
-
-        directory = image.directories[9][0]
-        start, end, index, callbacks = (image.u32(directory + 4 * i) - image.base for i in range(4))
-        # The template holds only the runtime's markers _tls_start and _tls_end.
-        template = image.data[image.offset(start):image.offset(start) + end - start]
-        check(f'{built_name} TLS template (bytes, zero fill)', (b'\0' * 4, 0), (template, image.u32(directory + 16)))
-        names = []
-        while callback := image.u32(callbacks + 4 * len(names)):
-            names.append(within(callback - image.base))
-        check(f'{built_name} TLS callbacks', ['___dyn_tls_init@12', '___dyn_tls_dtor@12'], names)
-        fixups = image.relocations()
-        check(f'{built_name} fixups pointing at the TLS index', [directory + 8],
-              [site for site, target in fixups.items() if target == index])
-        check(f'{built_name} fixups pointing into the TLS template', [directory, directory + 4],
-              sorted(site for site, target in fixups.items() if start <= target <= end))
-        # What the callbacks do beyond the index: run the per-thread destructors
-        # registered with ___w64_mingwthr_add_key_dtor, the thread-local
-        # initialisers between ___xd_a and ___xd_z, set _CRT_MT, reset the FPU.
-        code = run('i686-w64-mingw32-objdump', '-d', '--no-show-raw-insn', path).decode()
-        check(f'{built_name} instructions reading the thread TLS array (fs:0x2c)', 0, code.count('%fs:0x2c'))
-        adder = symbols['____w64_mingwthr_add_key_dtor'][0]
-        check(f'{built_name} references to ___w64_mingwthr_add_key_dtor', 0,
-              len(re.findall(r'\s(call|jmp) +[0-9a-f]+ <____w64_mingwthr_add_key_dtor>', code))
-              + list(fixups.values()).count(adder))
-        check(f'{built_name} bytes from ___xd_a to ___xd_z (4: no initialiser)', 4,
-              symbols['___xd_z'][0] - symbols['___xd_a'][0])
-        check(f'{built_name} functions referring to _CRT_MT', {'___dyn_tls_init@12'},
-              {within(site) for site, target in fixups.items() if target == symbols['__CRT_MT'][0]})
-        check(f'{built_name} functions with x87 instructions', {'__fpreset'}, x87_functions(code))
+        entry = u32(image.data, u32(image.data, 0x3C) + 24 + 16)
+        check(f'{built_name} entry point', 'DllMain', 'DllMain' if entry == symbols['_DllMain@12'][0] else hex(entry))
+        check(f'{built_name} TLS directory (RVA, size)', (0, 0), image.directories[9])
+        check(f'{built_name} runtime sections', [], [name for name, *_ in image.sections if name in ('.CRT', '.tls')])
+        # Nothing would run a static constructor: the list holds only its -1 and 0 ends.
+        check(f'{built_name} static constructors', 0, image.u32(symbols['___CTOR_LIST__'][0] + 4))
+        check(f'{built_name} bytes of pseudo-relocations', 0,
+              symbols['___RUNTIME_PSEUDO_RELOC_LIST_END__'][0] - symbols['___RUNTIME_PSEUDO_RELOC_LIST__'][0])
 
 
-def x87_functions(code):
-    found, function = set(), None
-    for line in code.splitlines():
-        if header := re.match(r'^[0-9a-f]+ <(.*)>:$', line):
-            function = header.group(1)
-        elif re.match(r'^ *[0-9a-f]+:\tf[a-z]+', line):
-            found.add(function)
-    return found
+# Instructions of the Pentium and later, and any on MMX or SSE registers: the
+# i486 faults on them.
+NEWER = re.compile(r'^(cmov|fcmov|fcomip?|fucomip?|cmpxchg8b|cmpxchg16b|rdtscp?|rdpmc|cpuid|sysenter|sysexit)')
+VECTOR = re.compile(r'%x?mm\d')
+
+
+def check_instructions(disk, bin):
+    shipped = zipfile.ZipFile(disk + '.zip')
+    for built_name, name, _ in DLLS:
+        # Names from the built DLL's symbols: the disk's DLL is the same image stripped.
+        symbols = PeImage(open(os.path.join(bin, built_name), 'rb').read()).symbols()
+        functions = sorted((rva, n) for n, (rva, function) in symbols.items() if function)
+        with tempfile.NamedTemporaryFile(suffix='.dll') as dll:
+            dll.write(shipped.read(name))
+            dll.flush()
+            code = run('i686-w64-mingw32-objdump', '-d', '--no-show-raw-insn', dll.name).decode()
+        base = PeImage(shipped.read(name)).base
+        found = set()
+        for address, text in re.findall(r'^ *([0-9a-f]+):\t(.*)$', code, re.M):
+            if NEWER.match(text) or VECTOR.search(text):
+                rva = int(address, 16) - base
+                function = max((f for f in functions if f[0] <= rva), default=(0, '?'))[1]
+                found.add(f'{function}: {text.split()[0]}')
+        check(f'{name} instructions the i486 lacks', [], sorted(found))
 
 
 if __name__ == '__main__':

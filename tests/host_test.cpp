@@ -1,6 +1,7 @@
 // The host's path: winmm's OpenDriver, SendDriverMessage and CloseDriver, as
 // the system's video-capture layer drives the driver.
 #include "capture_rig.h"
+#include <atomic>
 #include <cstring>
 
 namespace {
@@ -13,7 +14,50 @@ protected:
                                  nullptr, nullptr, 0};
         return OpenDriver(L"zentacap.dll", NULL, reinterpret_cast<LPARAM>(open));
     }
+    // A stream's callbacks, counted; `ended` is set once the host has ended the stream.
+    static struct Seen {
+        std::atomic<long> data, close, late, closeAnswer;
+        std::atomic<bool> ended;
+        std::atomic<HDRVR> closeOnData; // closed from the first MM_DRVM_DATA
+        HANDLE dataEvent;
+    } seen;
+    static void CALLBACK Count(HDRVR, UINT message, DWORD_PTR, DWORD_PTR, DWORD_PTR)
+    {
+        if (seen.ended)
+            seen.late++;
+        if (message == MM_DRVM_CLOSE)
+            seen.close++;
+        if (message != MM_DRVM_DATA)
+            return;
+        seen.data++;
+        SetEvent(seen.dataEvent);
+        if (HDRVR h = seen.closeOnData.exchange(nullptr))
+            seen.closeAnswer = CloseDriver(h, 0, 0);
+    }
+    // Init, `count` headers of 38400 bytes (160 x 120) from `block`, start, and the first frame.
+    static void StartStream(HDRVR in, BYTE *block, int count)
+    {
+        seen.data = seen.close = seen.late = seen.closeAnswer = 0;
+        seen.ended = false;
+        if (!seen.dataEvent)
+            seen.dataEvent = CreateEventA(NULL, FALSE, FALSE, NULL); // kept: the thread may still signal it
+        ResetEvent(seen.dataEvent);
+        VIDEO_STREAM_INIT_PARMS init = {40000, reinterpret_cast<DWORD_PTR>(Count), 0, CALLBACK_FUNCTION,
+                                        reinterpret_cast<DWORD_PTR>(in)};
+        ASSERT_EQ(SendDriverMessage(in, DVM_STREAM_INIT, reinterpret_cast<LPARAM>(&init), sizeof init), DV_ERR_OK);
+        VIDEOHDR *headers = reinterpret_cast<VIDEOHDR *>(block);
+        for (int i = 0; i < count; i++) {
+            headers[i] = VIDEOHDR{};
+            headers[i].lpData = block + 4096 + i * 38400;
+            headers[i].dwBufferLength = 38400;
+            ASSERT_EQ(SendDriverMessage(in, DVM_STREAM_ADDBUFFER, reinterpret_cast<LPARAM>(&headers[i]), sizeof *headers),
+                      DV_ERR_OK);
+        }
+        ASSERT_EQ(SendDriverMessage(in, DVM_STREAM_START, 0, 0), DV_ERR_OK);
+        ASSERT_EQ(WaitForSingleObject(seen.dataEvent, 5000), WAIT_OBJECT_0);
+    }
 };
+Host::Seen Host::seen;
 
 TEST_F(Host, CapturesTheFormatThroughBothChannelsOnOneDevice)
 {
@@ -81,6 +125,49 @@ TEST_F(Host, AConfigurationOpenHasNoDevice)
     EXPECT_EQ(SendDriverMessage(config, DRV_QUERYCONFIGURE, 0, 0), 1);
     EXPECT_EQ(CloseDriver(config, 0, 0), 1);
     EXPECT_TRUE(ReadBoardJournal().empty());
+}
+
+TEST_F(Host, TheCaptureWindowsEndOfAStreamFindsTheThreadEndedBeforeItFreesTheBuffers)
+{
+    BoardFaults paced = {}; // a frame every 40 ms: the next read is under way
+    ASSERT_TRUE(SetBoardFaults(paced));
+    VIDEO_OPEN_PARMS open;
+    HDRVR in = Open(VIDEO_IN, &open);
+    ASSERT_NE(in, nullptr);
+    const int count = 4;
+    BYTE *block = static_cast<BYTE *>(VirtualAlloc(NULL, 4096 + count * 38400, MEM_COMMIT, PAGE_READWRITE));
+    ASSERT_NE(block, nullptr);
+    StartStream(in, block, count);
+    // The capture window's order, then its buffers and headers go at once.
+    EXPECT_EQ(SendDriverMessage(in, DVM_STREAM_STOP, 0, 0), DV_ERR_OK);
+    EXPECT_EQ(SendDriverMessage(in, DVM_STREAM_RESET, 0, 0), DV_ERR_NOTSUPPORTED);
+    for (int i = 0; i < count; i++)
+        EXPECT_EQ(SendDriverMessage(in, DVM_STREAM_UNPREPAREHEADER, reinterpret_cast<LPARAM>(block) + i * sizeof(VIDEOHDR),
+                                    sizeof(VIDEOHDR)), DV_ERR_NOTSUPPORTED);
+    EXPECT_EQ(SendDriverMessage(in, DVM_STREAM_FINI, 0, 0), DV_ERR_OK);
+    seen.ended = true;
+    ASSERT_EQ(seen.close, 1) << "the stream had not ended when DVM_STREAM_FINI returned";
+    ASSERT_TRUE(VirtualFree(block, 0, MEM_DECOMMIT));
+    Sleep(100);
+    EXPECT_EQ(seen.late, 0) << "callbacks after DVM_STREAM_FINI";
+    EXPECT_EQ(CloseDriver(in, 0, 0), 1);
+    VirtualFree(block, 0, MEM_RELEASE);
+}
+
+TEST_F(Host, ALastCloseFromTheCallbackLeavesTheLibraryToItsThreadUntilItEnds)
+{
+    VIDEO_OPEN_PARMS open;
+    HDRVR in = Open(VIDEO_IN, &open);
+    ASSERT_NE(in, nullptr);
+    FreeLibrary(module); // the host's reference through OpenDriver is the only other one
+    std::vector<BYTE> block(4096 + 2 * 38400);
+    seen.closeOnData = in;
+    StartStream(in, block.data(), 2);
+    for (int i = 0; i < 300 && GetModuleHandleA("zentacap.dll"); i++)
+        Sleep(10);
+    EXPECT_EQ(GetModuleHandleA("zentacap.dll"), nullptr) << "the library stays loaded after its thread";
+    EXPECT_EQ(seen.closeAnswer, 1);
+    EXPECT_EQ(seen.close, 1);
 }
 
 }

@@ -59,6 +59,71 @@ TEST_F(Stream, TenThousandFramesKeepTheContractWhileTheClientReaddsInTheCallback
         EXPECT_EQ(h.dwTimeCaptured, StreamClient::TimeMark);
 }
 
+// Adds straight to the driver from a thread at the highest priority, one a
+// millisecond, while the capture thread adds in its callbacks.
+struct RaisedAdder {
+    DRIVERPROC proc;
+    std::vector<VIDEOHDR> *pool;
+    long refused = 0;
+    static DWORD WINAPI Run(LPVOID self)
+    {
+        RaisedAdder &a = *static_cast<RaisedAdder *>(self);
+        SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_TIME_CRITICAL);
+        for (VIDEOHDR &h : *a.pool) {
+            h.dwFlags = StreamClient::ClientFlags;
+            a.refused += a.proc(4, reinterpret_cast<HDRVR>(0x4321), DVM_STREAM_ADDBUFFER, reinterpret_cast<LPARAM>(&h),
+                                sizeof h) != DV_ERR_OK;
+            Sleep(1);
+        }
+        return 0;
+    }
+};
+
+TEST_F(Stream, AddsFromAThreadOfRaisedPriorityMeetTheCallbacksAddsOnOneProcessor)
+{
+    DWORD_PTR mask, system;
+    ASSERT_TRUE(GetProcessAffinityMask(GetCurrentProcess(), &mask, &system));
+    ASSERT_TRUE(SetProcessAffinityMask(GetCurrentProcess(), mask & (~mask + 1))); // its first processor
+    StreamClient client(driverProc, 4, 4, SmallFrame);
+    client.readdInCallback = true;
+    std::vector<BYTE> buffers(200 * SmallFrame);
+    std::vector<VIDEOHDR> pool(200);
+    for (size_t i = 0; i < pool.size(); i++) {
+        pool[i].lpData = &buffers[i * SmallFrame];
+        pool[i].dwBufferLength = SmallFrame;
+    }
+    ASSERT_EQ(client.Init(), DV_ERR_OK);
+    ASSERT_EQ(client.AddAll(), DV_ERR_OK);
+    ASSERT_EQ(client.Send(DVM_STREAM_START), DV_ERR_OK);
+    RaisedAdder adder = {driverProc, &pool};
+    HANDLE thread = CreateThread(NULL, 0, RaisedAdder::Run, &adder, 0, NULL);
+    EXPECT_EQ(WaitForSingleObject(thread, 20000), WAIT_OBJECT_0) << "the raised thread's adds did not get through";
+    CloseHandle(thread);
+    ASSERT_TRUE(client.WaitForData(client.dataCount + 2000, 30000));
+    client.Send(DVM_STREAM_STOP);
+    ASSERT_TRUE(client.WaitForClose(5000));
+    SetProcessAffinityMask(GetCurrentProcess(), mask);
+    EXPECT_EQ(adder.refused, 0);
+    // Each header back no more often than it was added: once by the raised thread, then by each callback.
+    std::map<VIDEOHDR *, long> balance, back;
+    for (VIDEOHDR &h : pool)
+        balance[&h] = 1;
+    for (VIDEOHDR *h : client.Added())
+        balance[h]++;
+    for (const StreamEvent &e : client.Events())
+        if (e.message == MM_DRVM_DATA) {
+            balance[e.header]--;
+            back[e.header]++;
+        }
+    long unbalanced = 0, neverBack = 0;
+    for (auto &entry : balance)
+        unbalanced += entry.second < 0;
+    for (VIDEOHDR &h : pool)
+        neverBack += back[&h] == 0;
+    EXPECT_EQ(unbalanced, 0) << "headers handed back more often than added";
+    EXPECT_EQ(neverBack, 0) << "headers of the raised thread that never came back";
+}
+
 TEST_F(Stream, BeforeTheStartTheRingTakesAThousandHeaders)
 {
     StreamClient client(driverProc, 4, 1001, 16);
