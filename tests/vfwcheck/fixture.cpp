@@ -1,6 +1,8 @@
 // A small capture driver for vfwcheck's tests: channels VIDEO_EXTERNALIN and
-// VIDEO_IN, a 160 x 120 RGB 16 format, frames filled by a thread and handed
-// back through DriverCallback, as the documented contract has it. Built
+// VIDEO_IN, a 160 x 120 RGB 16 format, frames filled by a thread at the rate
+// the stream asks for and handed back through DriverCallback, as the
+// documented contract has it; a reset and a fini wait for the frame in
+// progress, so nothing is touched once they have returned. Built
 // clean, and once for each FAULT_* define, which breaks one rule; and once
 // with STOP_ENDS_STREAM, which departs from the contract only where it
 // allows (MM_DRVM_OPEN at the start, MM_DRVM_CLOSE at the stop, no reset).
@@ -10,7 +12,7 @@
 extern "C" BOOL WINAPI DriverCallback(DWORD_PTR callback, DWORD flags, HDRVR device, DWORD message,
                                       DWORD_PTR instance, DWORD_PTR param1, DWORD_PTR param2);
 
-static const DWORD ConfigId = 0xC0F, QueueSize = 64, FrameMs = 10;
+static const DWORD ConfigId = 0xC0F, QueueSize = 64, FrameMs = 10, LongestFrameMs = 1000;
 static const FOURCC Vcap = mmioFOURCC('v', 'c', 'a', 'p');
 
 #ifdef FAULT_SIZE_IMAGE
@@ -23,11 +25,15 @@ static bool ExternalInOpen, VideoInOpen;
 
 static struct {
     CRITICAL_SECTION lock;
+    CRITICAL_SECTION frame; // held by the thread while it fills a header
     HANDLE wake, thread;
     VIDEO_STREAM_INIT_PARMS parms;
     bool initialised, running, quit, closePending;
+#ifdef FAULT_FINI_EARLY
+    bool resetPending; // the thread hands the queue back
+#endif
     VIDEOHDR *queue[QueueSize];
-    DWORD count, start;
+    DWORD count, start, frameMs;
     VIDEOHDR *last; // the last header handed back
 } S;
 
@@ -76,30 +82,63 @@ static VIDEOHDR *Dequeue()
 static DWORD WINAPI CaptureThread(LPVOID)
 {
     for (;;) {
+        EnterCriticalSection(&S.frame);
         EnterCriticalSection(&S.lock);
         bool quit = S.quit;
 #ifdef FAULT_BUSY_STARVED
         bool spin = S.running && !S.count;
 #endif
-        VIDEOHDR *h = S.running && S.count ? Dequeue() : NULL;
+        VIDEOHDR *h = !quit && S.running && S.count ? Dequeue() : NULL;
         bool close = !h && S.closePending; // after the frame in progress
         S.closePending = S.closePending && !close;
+#ifdef FAULT_FINI_EARLY
+        // A reset or the end of the stream: the queue goes back after the
+        // frame in progress, however long ago the message returned.
+        VIDEOHDR *back[QueueSize];
+        DWORD returned = 0;
+        if (!h && (S.resetPending || quit)) {
+            while (S.count)
+                back[returned++] = Dequeue();
+            S.resetPending = false;
+        }
+#endif
         LeaveCriticalSection(&S.lock);
-        if (quit)
-            return 0;
-        if (close)
-            Notify(MM_DRVM_CLOSE, NULL);
         if (h) {
-            Sleep(FrameMs);
+            Sleep(S.frameMs);
             HandBack(h, true);
         }
+#ifdef FAULT_FINI_EARLY
+        for (DWORD i = 0; i < returned; i++)
+            HandBack(back[i], false);
+#endif
+        LeaveCriticalSection(&S.frame);
+        if (quit) {
+#ifdef FAULT_FINI_EARLY
+            Notify(MM_DRVM_CLOSE, NULL);
+#endif
+            return 0;
+        }
+        if (close)
+            Notify(MM_DRVM_CLOSE, NULL);
 #ifdef FAULT_BUSY_STARVED
-        else if (spin)
+        if (spin)
             continue;
 #endif
-        else
+        if (!h)
             WaitForSingleObject(S.wake, INFINITE);
     }
+}
+
+// A thread left to end the stream by itself is waited for before its
+// handles go or are used again.
+static void ReapThread()
+{
+    if (!S.thread)
+        return;
+    WaitForSingleObject(S.thread, INFINITE);
+    CloseHandle(S.thread);
+    CloseHandle(S.wake);
+    S.thread = NULL;
 }
 
 static void EndThread()
@@ -109,9 +148,7 @@ static void EndThread()
     S.running = false;
     LeaveCriticalSection(&S.lock);
     SetEvent(S.wake);
-    WaitForSingleObject(S.thread, INFINITE);
-    CloseHandle(S.thread);
-    CloseHandle(S.wake);
+    ReapThread();
     S.initialised = false;
 #ifndef STOP_ENDS_STREAM
     Notify(MM_DRVM_CLOSE, NULL);
@@ -131,7 +168,11 @@ static DWORD StreamMessage(UINT message, LPARAM lParam1, LPARAM lParam2)
             return DV_ERR_PARAM2;
         if (S.initialised)
             return DV_ERR_STILLPLAYING;
+        ReapThread();
         S.parms = *reinterpret_cast<VIDEO_STREAM_INIT_PARMS *>(lParam1);
+        S.frameMs = S.parms.dwMicroSecPerFrame < 1000 ? FrameMs : S.parms.dwMicroSecPerFrame / 1000;
+        if (S.frameMs > LongestFrameMs)
+            S.frameMs = LongestFrameMs;
         S.count = 0;
         S.running = S.quit = false;
         S.last = NULL;
@@ -148,9 +189,19 @@ static DWORD StreamMessage(UINT message, LPARAM lParam1, LPARAM lParam2)
 #ifdef STOP_ENDS_STREAM
         S.count = 0; // the queue is dropped
 #endif
+#ifdef FAULT_FINI_EARLY
+        // The thread is told to end the stream and left to it.
+        EnterCriticalSection(&S.lock);
+        S.quit = true;
+        S.running = false;
+        LeaveCriticalSection(&S.lock);
+        SetEvent(S.wake);
+        S.initialised = false;
+#else
         if (S.count)
             return DV_ERR_STILLPLAYING;
         EndThread();
+#endif
         return DV_ERR_OK;
     case DVM_STREAM_GETERROR:
         *reinterpret_cast<DWORD *>(lParam1) = DV_ERR_OK;
@@ -167,6 +218,16 @@ static DWORD StreamMessage(UINT message, LPARAM lParam1, LPARAM lParam2)
     }
     if (!S.initialised)
         return DV_ERR_NONSPECIFIC;
+#if !defined(STOP_ENDS_STREAM) && !defined(FAULT_FINI_EARLY)
+    if (message == DVM_STREAM_RESET) {
+        // The frame in progress is finished and handed back before the queue.
+        EnterCriticalSection(&S.lock);
+        S.running = false;
+        LeaveCriticalSection(&S.lock);
+        EnterCriticalSection(&S.frame);
+        LeaveCriticalSection(&S.frame);
+    }
+#endif
     DWORD result = DV_ERR_OK;
     VIDEOHDR *back[QueueSize];
     DWORD returned = 0;
@@ -205,7 +266,9 @@ static DWORD StreamMessage(UINT message, LPARAM lParam1, LPARAM lParam2)
 #ifndef STOP_ENDS_STREAM
     case DVM_STREAM_RESET:
         S.running = false;
-#ifndef FAULT_RESET_KEEPS
+#if defined(FAULT_FINI_EARLY)
+        S.resetPending = true;
+#elif !defined(FAULT_RESET_KEEPS)
         while (S.count)
             back[returned++] = Dequeue();
 #endif
@@ -350,13 +413,15 @@ static LRESULT Open(VIDEO_OPEN_PARMS *open)
 /***********************************************************************
  *           DllMain
  *
- * The lock lives as long as the module: a host may send DRV_FREE and
+ * The locks live as long as the module: a host may send DRV_FREE and
  * DRV_LOAD again while the module stays loaded.
  */
 extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID)
 {
-    if (reason == DLL_PROCESS_ATTACH)
+    if (reason == DLL_PROCESS_ATTACH) {
         InitializeCriticalSection(&S.lock);
+        InitializeCriticalSection(&S.frame);
+    }
     return TRUE;
 }
 
@@ -379,6 +444,7 @@ extern "C" LRESULT WINAPI DriverProc(DWORD_PTR id, HDRVR driver, UINT message, L
         if (id == VIDEO_IN && VideoInOpen) {
             if (S.initialised)
                 EndThread();
+            ReapThread();
             VideoInOpen = false;
         } else if (id == VIDEO_EXTERNALIN && ExternalInOpen) {
             ExternalInOpen = false;

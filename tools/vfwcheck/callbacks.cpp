@@ -71,6 +71,10 @@ static void Record(StreamClient &c, UINT message, VIDEOHDR *h)
     EnterCriticalSection(&c.lock);
     if (c.eventCount < ClientEvents)
         c.events[c.eventCount++] = StreamEvent{message, static_cast<int>(c.phase), GetTickCount()};
+    if (c.phase == PhaseEnded) {
+        LeaveCriticalSection(&c.lock);
+        return;
+    }
     // MM_DRVM_CLOSE ends the stream: "nothing arrives after the close".
     if (c.closeSeen && FirstTime(c, AfterClose))
         Fail(RuleNames[AfterClose], "%s callback: expected nothing after MM_DRVM_CLOSE, got message 0x%X",
@@ -186,8 +190,8 @@ DWORD InitStream(StreamClient &c)
                      : c.kind == CallbackWindow   ? reinterpret_cast<DWORD_PTR>(c.window)
                      : c.kind == CallbackThread   ? GetCurrentThreadId()
                                                   : reinterpret_cast<DWORD_PTR>(c.event);
-    VIDEO_STREAM_INIT_PARMS parms = {40000, target, reinterpret_cast<DWORD_PTR>(&c), CallbackFlags[c.kind],
-                                     reinterpret_cast<DWORD_PTR>(c.channel)};
+    VIDEO_STREAM_INIT_PARMS parms = {c.frameUs ? c.frameUs : 40000, target, reinterpret_cast<DWORD_PTR>(&c),
+                                     CallbackFlags[c.kind], reinterpret_cast<DWORD_PTR>(c.channel)};
     c.phase = PhaseInit;
     return Send(c.channel, DVM_STREAM_INIT, reinterpret_cast<LPARAM>(&parms), sizeof parms);
 }
@@ -232,7 +236,7 @@ bool Pump(StreamClient &c, DWORD ms, bool (*done)(const StreamClient &))
             else
                 DispatchMessageA(&msg);
         }
-        if (c.kind == CallbackEvent)
+        if (c.kind == CallbackEvent && c.phase != PhaseEnded)
             CollectDone(c);
         if (done && done(c))
             return true;

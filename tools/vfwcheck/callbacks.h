@@ -10,8 +10,9 @@ enum CallbackKind { CallbackFunction, CallbackWindow, CallbackThread, CallbackEv
 extern const char *const CallbackNames[CallbackKinds];
 
 // Where the client is in the stream when a callback comes; each phase is
-// entered just before its message is sent.
-enum Phase { PhaseInit, PhaseStart, PhaseStop, PhaseStopped, PhaseReset, PhaseFini };
+// entered just before its message is sent, PhaseEnded once DVM_STREAM_FINI
+// has returned (the headers may be gone then, and are not looked at).
+enum Phase { PhaseInit, PhaseStart, PhaseStop, PhaseStopped, PhaseReset, PhaseFini, PhaseEnded };
 
 struct StreamEvent {
     UINT message;
@@ -26,6 +27,7 @@ struct StreamClient {
     HDRVR channel;
     CallbackKind kind;
     DWORD imageSize;     // what dwBytesUsed must be (uncompressed formats), else 0
+    DWORD frameUs;       // dwMicroSecPerFrame of DVM_STREAM_INIT, 0 for 40000
     bool readd;          // each header handed back is added again while running
     bool keepsAllowed;   // the device fails reads: a header it could not fill may stay with the driver
     volatile LONG phase;

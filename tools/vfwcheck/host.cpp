@@ -4,7 +4,7 @@
 #include "check.h"
 #include "host.h"
 #define PSAPI_VERSION 1 // psapi.dll, as on Windows NT 4
-#include <psapi.h>
+#include <psapi.h>      // its record only: NT 4 has the DLL as a redistributable, loaded where present
 
 Target Driver;
 HDRVR ConfigInstance;
@@ -16,6 +16,7 @@ struct GuardedEntry {
     BYTE *guard;
     BYTE *record;
     DWORD size;
+    DWORD withdrawn; // GetTickCount when its pages were decommitted, else 0
     char rule[40];
     char what[96];
 };
@@ -25,6 +26,7 @@ static WCHAR ModuleFile[MAX_PATH];
 static int ExtraReferences; // our own, which keep the module loaded
 static const DWORD Page = 4096; // x86
 static const char *FaultGroup = "vfwcheck";
+static DWORD CheckerThread; // the thread that sends the messages
 
 bool LoadDriver(const char *rule)
 {
@@ -122,6 +124,7 @@ void *GuardedRecord(DWORD size, const char *rule, const char *what, DWORD gap)
         e.guard = base + span;
         e.record = e.guard - gap - size;
         e.size = size;
+        e.withdrawn = 0;
         lstrcpynA(e.rule, rule, sizeof e.rule);
         lstrcpynA(e.what, what, sizeof e.what);
         return e.record;
@@ -141,9 +144,22 @@ void FreeRecord(void *record)
     }
 }
 
-// The last word of a child that faulted: which record was overrun, or the
-// exception; then the process ends at once, without running the driver's
-// detach code again.
+void WithdrawRecord(void *record, const char *rule, const char *what)
+{
+    for (GuardedEntry &e : Records) {
+        if (e.base && e.record == record) {
+            lstrcpynA(e.rule, rule, sizeof e.rule);
+            lstrcpynA(e.what, what, sizeof e.what);
+            e.withdrawn = GetTickCount() | 1; // never 0
+            VirtualFree(e.base, e.guard - e.base, MEM_DECOMMIT);
+            return;
+        }
+    }
+}
+
+// The last word of a child that faulted: which record was overrun or touched
+// once withdrawn, or the exception; then the process ends at once, without
+// running the driver's detach code again.
 static LONG WINAPI ReportFault(EXCEPTION_POINTERS *info)
 {
     const EXCEPTION_RECORD *r = info->ExceptionRecord;
@@ -151,12 +167,20 @@ static LONG WINAPI ReportFault(EXCEPTION_POINTERS *info)
     BYTE *address = r->NumberParameters >= 2 ? reinterpret_cast<BYTE *>(r->ExceptionInformation[1]) : NULL;
     bool reported = false;
     for (const GuardedEntry &e : Records) {
-        if (r->ExceptionCode == EXCEPTION_ACCESS_VIOLATION && e.base && address >= e.guard && address < e.guard + Page) {
+        if (r->ExceptionCode != EXCEPTION_ACCESS_VIOLATION || !e.base)
+            continue;
+        if (e.withdrawn && address >= e.base && address < e.guard + Page)
+            Fail(e.rule, "expected no access to the %s, got a %s at offset %ld in it %lu ms after its pages were "
+                 "decommitted, on %s", e.what, access, static_cast<long>(address - e.record),
+                 GetTickCount() - e.withdrawn,
+                 GetCurrentThreadId() == CheckerThread ? "the checker's own thread" : "another thread (the driver's)");
+        else if (!e.withdrawn && address >= e.guard && address < e.guard + Page)
             Fail(e.rule, "expected no access beyond the %lu-byte %s, got a %s %lu bytes past its end", e.size,
                  e.what, access, static_cast<DWORD>(address - (e.record + e.size)));
-            reported = true;
-            break;
-        }
+        else
+            continue;
+        reported = true;
+        break;
     }
     if (!reported) {
         char rule[48];
@@ -172,6 +196,7 @@ static LONG WINAPI ReportFault(EXCEPTION_POINTERS *info)
 void InstallFaultReport(const char *group)
 {
     FaultGroup = group;
+    CheckerThread = GetCurrentThreadId();
     SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX);
     SetUnhandledExceptionFilter(ReportFault);
 }
@@ -182,12 +207,17 @@ static Usage ReadUsage()
     // Not on Windows NT 4: the handle count is then left out (0).
     static const HandleCountFn handleCount = reinterpret_cast<HandleCountFn>(
         reinterpret_cast<void *>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "GetProcessHandleCount")));
+    typedef BOOL(WINAPI * MemoryInfoFn)(HANDLE, PPROCESS_MEMORY_COUNTERS, DWORD);
+    // Without psapi.dll the private bytes are left out (0).
+    static const HMODULE psapi = LoadLibraryA("psapi.dll");
+    static const MemoryInfoFn memoryInfo = psapi ? reinterpret_cast<MemoryInfoFn>(
+        reinterpret_cast<void *>(GetProcAddress(psapi, "GetProcessMemoryInfo"))) : NULL;
     Usage u = {};
     if (handleCount)
         handleCount(GetCurrentProcess(), &u.handles);
     PROCESS_MEMORY_COUNTERS counters = {};
     counters.cb = sizeof counters;
-    if (GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters))
+    if (memoryInfo && memoryInfo(GetCurrentProcess(), &counters, sizeof counters))
         u.privateBytes = counters.PagefileUsage; // the private bytes
     return u;
 }

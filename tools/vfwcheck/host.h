@@ -36,14 +36,18 @@ DWORD SendDirect(DWORD_PTR id, UINT message, LPARAM lParam1 = 0, LPARAM lParam2 
 // an overrun of `what`. The record is zero-filled.
 void *GuardedRecord(DWORD size, const char *rule, const char *what, DWORD gap = 0);
 void FreeRecord(void *record);
+// Decommits a guarded record's pages, as a client frees what it lent: any
+// later access to them is reported under `rule` as an access to `what`.
+void WithdrawRecord(void *record, const char *rule, const char *what);
 
-// From here on a fault in any thread ends the child with a failure line:
-// an overrun of a guarded record under its rule, anything else as GROUP.crash.
+// From here on a fault in any thread ends the child with a failure line: an
+// overrun of a guarded record or an access to a withdrawn one under its rule,
+// anything else as GROUP.crash.
 void InstallFaultReport(const char *group);
 
 struct Usage {
     DWORD handles;       // 0 where the system cannot count them
-    SIZE_T privateBytes;
+    SIZE_T privateBytes; // 0 where psapi.dll is missing
 };
 Usage MeasureUsage();
 DWORD ProcessCpuMs(); // user and kernel time of all threads

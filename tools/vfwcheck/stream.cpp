@@ -2,7 +2,8 @@
 // stop, reset, unprepare, fini) once for each callback type, every callback
 // checked as it comes (client.cpp); the error and position queries while
 // running; a stop that takes hold; a starved stream's processor time;
-// DVM_FRAME; and adds on channels that do not capture.
+// DVM_FRAME; adds on channels that do not capture; and, last, the capture
+// window's end of a stream stopped inside a read.
 #include "check.h"
 #include "callbacks.h"
 #include "host.h"
@@ -11,8 +12,11 @@ static const int Headers = 4;
 static const DWORD Quiet = 1000;      // ms: a stopped stream is quiet by then
 static const DWORD DataWait = 5000;   // ms for three rounds of the headers
 static const DWORD Poison = 0xA5A5A5A4;
+static const DWORD SlowFrameUs = 200000; // a read long enough to stop inside it
+static const DWORD Linger = 2000;        // ms watched after the capture window's fini
 
-static StreamClient Clients[CallbackKinds + 1]; // the last for the starved stream
+// One for each callback type, then the starved stream and the capture window's.
+static StreamClient Clients[CallbackKinds + 2];
 
 // Documented declines, reported once for the whole group.
 static bool PrepareDeclined, ResetDeclined;
@@ -21,6 +25,7 @@ static int FiniDropped = -1;
 static bool EnoughData(const StreamClient &c) { return c.dataCount >= 3 * Headers; }
 static bool Closed(const StreamClient &c) { return c.closeSeen; }
 static bool AllBack(const StreamClient &c) { return c.ownedCount == 0; }
+static bool TwoFrames(const StreamClient &c) { return c.dataCount >= 2; }
 
 static bool ValidTimeFormat(UINT type)
 {
@@ -307,6 +312,124 @@ static void CheckOtherChannels(DWORD bufferSize)
     }
 }
 
+// When the last MM_DRVM_DATA came, and the time since the one before (0 with
+// fewer than two).
+static void LastFrames(StreamClient &c, DWORD &last, DWORD &interval)
+{
+    DWORD times[2] = {};
+    int found = 0;
+    EnterCriticalSection(&c.lock);
+    for (LONG i = c.eventCount - 1; i >= 0 && found < 2; i--)
+        if (c.events[i].message == MM_DRVM_DATA)
+            times[found++] = c.events[i].time;
+    LeaveCriticalSection(&c.lock);
+    last = times[0];
+    interval = found == 2 ? times[0] - times[1] : 0;
+}
+
+// Every header handed back is added again, so a running driver is always
+// filling one: half a frame after the last came back, with no other since,
+// it is inside the next read rather than between two.
+static void WaitInsideRead(StreamClient &c)
+{
+    for (int tries = 0; tries < 8; tries++) {
+        LONG seen = c.dataCount;
+        DWORD last, interval;
+        LastFrames(c, last, interval);
+        DWORD half = (interval ? interval : SlowFrameUs / 1000) / 2, since = GetTickCount() - last;
+        if (since < half)
+            Sleep(half - since);
+        if (c.dataCount == seen)
+            return;
+    }
+}
+
+static const char *CallbackMessageName(UINT message)
+{
+    return message == MM_DRVM_DATA ? "MM_DRVM_DATA" : message == MM_DRVM_CLOSE ? "MM_DRVM_CLOSE"
+         : message == MM_DRVM_OPEN ? "MM_DRVM_OPEN" : message == MM_DRVM_ERROR ? "MM_DRVM_ERROR" : "a callback";
+}
+
+// The capture window (AVICap) ends a stream with DVM_STREAM_STOP,
+// DVM_STREAM_RESET, DVM_STREAM_UNPREPAREHEADER for each header and
+// DVM_STREAM_FINI, whatever they answer, and frees the headers and buffers
+// as soon as the last returns. Stopped inside a read, the driver must be done
+// with them by then: their pages are decommitted at once, so a touch faults
+// (the host reports it under this rule), and no callback may follow.
+static void CheckCaptureWindowOrder(DWORD bufferSize, DWORD imageSize)
+{
+    static const char Rule[] = "stream.capture-window-order";
+    HDRVR channel = OpenCaptureChannel("stream.open");
+    if (!channel)
+        return;
+    StreamClient &c = Clients[CallbackKinds + 1];
+    Step("the capture window's stream: started, to be stopped inside a read");
+    if (!StartClient(c, channel, CallbackFunction, Headers, bufferSize, imageSize)) {
+        Fail(Rule, "expected room for the buffers, got none");
+        CloseDriver(channel, 0, 0);
+        return;
+    }
+    c.readd = true;
+    c.frameUs = SlowFrameUs;
+    if (DWORD result = InitStream(c)) {
+        Warn(Rule, "not judged: DVM_STREAM_INIT for a frame every %lu ms answered %s", SlowFrameUs / 1000,
+             CodeName(result));
+        CloseDriver(channel, 0, 0);
+        return;
+    }
+    VIDEOHDR *headers[Headers];
+    BYTE *buffers[Headers];
+    char names[2 * Headers][64];
+    for (int i = 0; i < Headers; i++) {
+        headers[i] = c.headers[i];
+        buffers[i] = c.headers[i]->lpData;
+        wsprintfA(names[2 * i], "frame buffer of header #%d once DVM_STREAM_FINI had returned", i);
+        wsprintfA(names[2 * i + 1], "VIDEOHDR #%d once DVM_STREAM_FINI had returned", i);
+        // The answers are the callback streams' to judge.
+        Send(channel, DVM_STREAM_PREPAREHEADER, reinterpret_cast<LPARAM>(headers[i]), sizeof(VIDEOHDR));
+    }
+    for (int i = 0; i < Headers; i++)
+        AddHeader(c, headers[i]);
+    EnterPhase(c, PhaseStart);
+    Send(channel, DVM_STREAM_START);
+    bool running = Pump(c, DataWait, TwoFrames);
+    if (running)
+        WaitInsideRead(c);
+    else
+        Fail(Rule, "expected a stream to stop inside a read, got %ld headers back in %lu ms", c.dataCount, DataWait);
+
+    Step("the capture window's end: DVM_STREAM_STOP inside a read, then RESET, UNPREPAREHEADER and FINI");
+    EnterPhase(c, PhaseStop);
+    Send(channel, DVM_STREAM_STOP);
+    EnterPhase(c, PhaseReset);
+    Send(channel, DVM_STREAM_RESET);
+    for (int i = 0; i < Headers; i++)
+        Send(channel, DVM_STREAM_UNPREPAREHEADER, reinterpret_cast<LPARAM>(headers[i]), sizeof(VIDEOHDR));
+    EnterPhase(c, PhaseFini);
+    Send(channel, DVM_STREAM_FINI);
+    DWORD ended = GetTickCount();
+    c.phase = PhaseEnded;
+    for (int i = 0; i < Headers; i++) {
+        WithdrawRecord(buffers[i], Rule, names[2 * i]);
+        WithdrawRecord(headers[i], Rule, names[2 * i + 1]);
+    }
+    Step("DVM_STREAM_FINI returned, the headers and buffers decommitted: watching for %lu ms", Linger);
+    if (running) {
+        Pump(c, Linger);
+        char got[64] = "none";
+        bool late = false;
+        EnterCriticalSection(&c.lock);
+        for (LONG i = 0; i < c.eventCount && !late; i++) {
+            if ((late = c.events[i].phase == PhaseEnded))
+                wsprintfA(got, "%s %lu ms after", CallbackMessageName(c.events[i].message), c.events[i].time - ended);
+        }
+        LeaveCriticalSection(&c.lock);
+        Expect(!late, Rule, "stopped inside a read: expected nothing touched and no callback for "
+               "%lu ms once DVM_STREAM_FINI had returned, got %s", Linger, got);
+    }
+    CloseDriver(channel, 0, 0);
+}
+
 void CheckStream()
 {
     if (!LoadDriver("stream.load"))
@@ -339,5 +462,8 @@ void CheckStream()
     }
     CloseDriver(channel, 0, 0);
     CheckOtherChannels(bufferSize ? bufferSize : 4096);
+    // Last: what it withdraws stays withdrawn, and a touch ends the group.
+    if (bufferSize)
+        CheckCaptureWindowOrder(bufferSize, imageSize);
     UnloadDriver();
 }
