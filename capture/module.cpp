@@ -1,5 +1,6 @@
 // zentacap: Video for Windows installable capture driver of the Brightvane
-// 7K42Q. The module's entry point keeps its instance handle for resources.
+// 7K42Q. The module's entry point keeps its instance handle for resources
+// and makes the stream engine's lock.
 #include "module.h"
 #include "stream.h"
 

@@ -126,11 +126,12 @@ def check_instructions(disk, bin):
         # Names from the built DLL's symbols: the disk's DLL is the same image stripped.
         symbols = PeImage(open(os.path.join(bin, built_name), 'rb').read()).symbols()
         functions = sorted((rva, n) for n, (rva, function) in symbols.items() if function)
+        data = shipped.read(name)
         with tempfile.NamedTemporaryFile(suffix='.dll') as dll:
-            dll.write(shipped.read(name))
+            dll.write(data)
             dll.flush()
             code = run('i686-w64-mingw32-objdump', '-d', '--no-show-raw-insn', dll.name).decode()
-        base = PeImage(shipped.read(name)).base
+        base = PeImage(data).base
         found = set()
         for address, text in re.findall(r'^ *([0-9a-f]+):\t(.*)$', code, re.M):
             if NEWER.match(text) or VECTOR.search(text):

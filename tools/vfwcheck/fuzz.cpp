@@ -353,11 +353,6 @@ void RunFuzz(DWORD steps, DWORD seed, const char *stepList)
     if (before.handles)
         Expect(after.handles == before.handles, "fuzz.leak-handles", "after the run: expected %lu handles as before, "
                "got %lu", before.handles, after.handles);
-    if (!before.privateBytes || !after.privateBytes)
-        Warn("fuzz.leak-memory", "private memory not measured (psapi.dll is missing)");
-    else
-        Expect(after.privateBytes <= before.privateBytes + MemorySlack, "fuzz.leak-memory", "after the run: expected "
-               "private memory within %lu KiB of %lu KiB, got %lu KiB", static_cast<DWORD>(MemorySlack / 1024),
-               static_cast<DWORD>(before.privateBytes / 1024), static_cast<DWORD>(after.privateBytes / 1024));
+    ExpectMemoryWithin("fuzz.leak-memory", "after the run", before, after, MemorySlack);
     UnloadDriver();
 }

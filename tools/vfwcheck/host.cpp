@@ -225,6 +225,16 @@ static Usage ReadUsage()
 // Threads that end with a driver's last close free their stacks some time
 // later (on a slow machine, seconds later), so the figures are read once
 // they have held still for half a second, or after five seconds.
+void ExpectMemoryWithin(const char *rule, const char *when, const Usage &before, const Usage &after, SIZE_T slack)
+{
+    if (!before.privateBytes || !after.privateBytes)
+        Warn(rule, "private memory not measured (psapi.dll is missing)");
+    else
+        Expect(after.privateBytes <= before.privateBytes + slack, rule, "%s: expected private memory within %lu KiB "
+               "of %lu KiB, got %lu KiB", when, static_cast<DWORD>(slack / 1024),
+               static_cast<DWORD>(before.privateBytes / 1024), static_cast<DWORD>(after.privateBytes / 1024));
+}
+
 Usage MeasureUsage()
 {
     Usage u = ReadUsage();

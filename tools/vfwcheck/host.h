@@ -50,6 +50,9 @@ struct Usage {
     SIZE_T privateBytes; // 0 where psapi.dll is missing
 };
 Usage MeasureUsage();
+// Under `rule`: the private memory of `after` within `slack` of `before`, the
+// message led by `when`; a warning where it was not measured.
+void ExpectMemoryWithin(const char *rule, const char *when, const Usage &before, const Usage &after, SIZE_T slack);
 DWORD ProcessCpuMs(); // user and kernel time of all threads
 
 #endif

@@ -119,13 +119,9 @@ void CheckLifecycle()
                 Expect(after.handles == before.handles, "lifecycle.cycles-handles",
                        "%d open and close cycles: expected %lu handles as before, got %lu", Cycles, before.handles,
                        after.handles);
-            if (!before.privateBytes || !after.privateBytes)
-                Warn("lifecycle.cycles-memory", "private memory not measured (psapi.dll is missing)");
-            else
-                Expect(after.privateBytes <= before.privateBytes + MemorySlack, "lifecycle.cycles-memory",
-                       "%d open and close cycles: expected private memory within %lu KiB of %lu KiB, got %lu KiB",
-                       Cycles, static_cast<DWORD>(MemorySlack / 1024), static_cast<DWORD>(before.privateBytes / 1024),
-                       static_cast<DWORD>(after.privateBytes / 1024));
+            char when[48];
+            wsprintfA(when, "%d open and close cycles", Cycles);
+            ExpectMemoryWithin("lifecycle.cycles-memory", when, before, after, MemorySlack);
         }
     }
     UnloadDriver();
