@@ -35,7 +35,9 @@ typedef struct BoardFaults {
 
 typedef struct BoardStatus {
     uint32_t openers;        /* handles open on the video device */
-    uint32_t frameNumber;    /* number of the next frame, 0 after a restart */
+    uint32_t frameNumber;    /* least number of the next frame, 0 after a restart: at live
+                                pacing a read gets the input's frame in progress, numbered by
+                                the frame periods since the restart */
     uint32_t framePeriodUs;  /* 40000 (25 frames/s) or 33367 (29.97) */
     uint32_t journalTotal;   /* entries recorded since the last reset */
     BoardFaults faults;

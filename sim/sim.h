@@ -14,12 +14,11 @@ typedef struct BoardState {
     FormatParams format;
     SourceParams source;
     ScenePalette palette;
-    uint32_t frameNumber;     /* next frame to deliver */
+    uint32_t frameNumber;     /* the least number the next read delivers */
     uint32_t openings;        /* opens since reset, numbering the handles */
     uint32_t openers;         /* handles open now */
     PFILE_OBJECT owner;       /* the handle that holds the video device (arbiter.c) */
-    LONGLONG epoch;           /* pacing: time of frame slot 0, in 100 ns */
-    uint32_t slot;            /* pacing: frame slots since epoch */
+    LONGLONG epoch;           /* live pacing: when input frame 0 began, in 100 ns */
     JournalEntry *journal;    /* JOURNAL_SLOTS entries, a ring */
     uint32_t journalTotal;
 } BoardState;

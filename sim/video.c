@@ -34,7 +34,6 @@ void ResetVideo(void)
     Board.openings = 0;
     Board.journalTotal = 0;
     Board.epoch = BoardTime();
-    Board.slot = 0;
     SetVideoLink(1);
 }
 
@@ -69,28 +68,45 @@ uint32_t FramePeriodUs(uint32_t standard)
     return IsNtsc(standard) ? 33367 : 40000;
 }
 
-/* Live pacing: wait for the next frame slot. A reader more than a frame
- * late is resynchronised rather than served a burst; so is one whose slot
- * lies more than a frame ahead, as after a change of standard (the slots
- * since the epoch then count in the other period): it would hold the
- * driver host's one request thread for as long. */
-static void WaitForFrameTime(void)
+/* Live pacing: the input runs whether or not anybody reads it. A read
+ * gets the input frame in progress (or the next one, after the last
+ * delivered) when its period ends, numbered by the periods since the video
+ * restarted: the frames a slow reader missed are gone, and their numbers
+ * with them. Where that frame lies more than a period ahead, as after a
+ * change of standard (the periods since the epoch then count in the other
+ * length), the count goes on from the last frame at the new rate: waiting
+ * for it would hold the driver host's one request thread. The board is
+ * locked. */
+static uint32_t LiveFrame(LONGLONG *due)
 {
-    LONGLONG now, due, period;
+    LONGLONG now = BoardTime(), period = SlotTime(Board.source.standard, 1);
+    LONGLONG inProgress = (now - Board.epoch) / period;
+    uint32_t frame = Board.frameNumber;
+    if (inProgress > (LONGLONG)frame)
+        frame = (uint32_t)inProgress;
+    *due = Board.epoch + SlotTime(Board.source.standard, frame + 1);
+    if (*due > now + period) {
+        Board.epoch = now - SlotTime(Board.source.standard, frame);
+        *due = now + period;
+    }
+    return frame;
+}
+
+/* The number of the frame a read delivers, and when it is due (0: at once). */
+static uint32_t NextFrame(LONGLONG *due)
+{
+    uint32_t frame;
+    *due = 0;
     LockBoard();
-    if (Board.faults.freeRunning) {
-        UnlockBoard();
-        return;
-    }
-    now = BoardTime();
-    period = SlotTime(Board.source.standard, 1);
-    due = Board.epoch + SlotTime(Board.source.standard, ++Board.slot);
-    if (now > due + period || due > now + period) {
-        Board.epoch = now;
-        Board.slot = 0;
-        due = now;
-    }
+    frame = Board.faults.freeRunning ? Board.frameNumber : LiveFrame(due);
+    Board.frameNumber = frame + 1;
     UnlockBoard();
+    return frame;
+}
+
+static void WaitUntil(LONGLONG due)
+{
+    LONGLONG now = BoardTime();
     if (due > now) {
         LARGE_INTEGER delay;
         delay.QuadPart = now - due; /* negative: relative */
@@ -118,13 +134,16 @@ static NTSTATUS Read(PFILE_OBJECT file, PIRP irp, ULONG length)
     }
     UnlockBoard();
     if (NT_SUCCESS(status)) {
-        WaitForFrameTime();
+        LONGLONG due;
+        frame = NextFrame(&due);
         LockBoard();
         format = Board.format;
         palette = Board.palette;
-        frame = Board.frameNumber++;
         UnlockBoard();
+        /* The picture is made while its period runs, as a board's capture
+         * fills memory during the frame; the read ends with the period. */
         bytes = SceneRender(&format, &palette, frame, irp->AssociatedIrp.SystemBuffer, length);
+        WaitUntil(due);
     }
     LockBoard();
     JournalRecord(JOURNAL_READ, Opening(file), 0, NULL, length, status, bytes);
@@ -158,7 +177,6 @@ static NTSTATUS Request(ULONG code, const void *input, ULONG length)
             return STATUS_INVALID_PARAMETER;
         Board.frameNumber = 0;
         Board.epoch = BoardTime();
-        Board.slot = 0;
         return STATUS_SUCCESS;
     default:
         return STATUS_INVALID_DEVICE_REQUEST;

@@ -369,6 +369,21 @@ TEST_F(Board, LiveReadsWaitForFrameTimeAndTheStandardSetsTheRate)
     for (int i = 0; i < 10; i++) ASSERT_EQ(device.Read(frame, &got), (DWORD)ERROR_SUCCESS);
     EXPECT_GE(GetTickCount() - start, 380u) << "ten frames at 25 per second";
 
+    // The input goes on while nobody reads: after half a second unread, the
+    // next frame carries the number of the periods since the restart.
+    ASSERT_EQ(device.Send(IOCTL_RESTART_VIDEO, NULL, 0), (DWORD)ERROR_SUCCESS);
+    LARGE_INTEGER frequency, restarted, asked, delivered;
+    QueryPerformanceFrequency(&frequency);
+    QueryPerformanceCounter(&restarted);
+    Sleep(500);
+    QueryPerformanceCounter(&asked);
+    ASSERT_EQ(device.Read(frame, &got), (DWORD)ERROR_SUCCESS);
+    QueryPerformanceCounter(&delivered);
+    auto periods = [&](LARGE_INTEGER t) { return (double)(t.QuadPart - restarted.QuadPart) / frequency.QuadPart / 0.04; };
+    double number = Status().frameNumber - 1.0;
+    EXPECT_GE(number, periods(asked) - 1) << "the frame in progress when the read came";
+    EXPECT_LE(number, periods(delivered)) << "a frame whose period has ended";
+
     // Two seconds of NTSC frames, then PAL: the next frame comes within a
     // frame time or so, not after the 60 slots' difference (400 ms).
     SourceParams ntsc = Neutral, pal = Neutral;
@@ -380,8 +395,8 @@ TEST_F(Board, LiveReadsWaitForFrameTimeAndTheStandardSetsTheRate)
     ASSERT_EQ(device.Read(frame, &got), (DWORD)ERROR_SUCCESS);
     EXPECT_LT(GetTickCount() - start, 200u) << "the first PAL frame after 60 NTSC ones";
 
-    const uint32_t periods[][2] = {{0, 40000}, {1, 33367}, {2, 40000}, {3, 33367}, {5, 40000}};
-    for (const auto &p : periods) {
+    const uint32_t standards[][2] = {{0, 40000}, {1, 33367}, {2, 40000}, {3, 33367}, {5, 40000}};
+    for (const auto &p : standards) {
         SourceParams s = Neutral;
         s.standard = p[0];
         ASSERT_EQ(device.Send(IOCTL_SET_SOURCE, &s, 12), (DWORD)ERROR_SUCCESS);
