@@ -68,11 +68,18 @@ echo o >/proc/sysrq-trigger
 sleep 60 # init must not end before the power does
 INIT
   chmod +x "$vm/root/init.sh"
-  mke2fs -q -t ext4 -d "$vm/root" -L guest "$vm/root.img" 8G
+  mke2fs -q -t ext4 -d "$vm/root" -L guest "$vm/root.img" 16G
   rm -rf "$vm/root.kernel"; mkdir -p "$vm/root.kernel"
   cp "$vm"/root/boot/vmlinuz-* "$vm/root.kernel/vmlinuz"
   cp "$vm"/root/boot/initrd.img-* "$vm/root.kernel/initrd.img"
   rm -rf "$vm/root"
+fi
+
+# Room for the recording tests' file past 4 GiB: an image made smaller grows.
+if [ "$(stat -c %s "$vm/root.img")" -lt $((16 << 30)) ]; then
+  truncate -s 16G "$vm/root.img"
+  e2fsck -fy "$vm/root.img" >/dev/null 2>&1 || true
+  resize2fs "$vm/root.img" >/dev/null 2>&1
 fi
 
 control=$vm/control

@@ -172,6 +172,7 @@ uint32_t SceneRender(const FormatParams *f, const ScenePalette *p, uint32_t fram
     uint8_t row[SCENE_WIDTH + 1], partial[SCENE_WIDTH * 4];
     uint32_t stride = SceneStride(f), written = 0;
     int haveRow = -1, bottomUp = f->formatCode != FORMAT_YUV422;
+    const uint8_t *barRow = NULL; /* a whole output row of the bars: they are all alike */
 
     if (!SceneFormatServable(f))
         return 0;
@@ -193,8 +194,13 @@ uint32_t SceneRender(const FormatParams *f, const ScenePalette *p, uint32_t fram
             haveRow = kind;
         }
         uint32_t room = length - written;
-        if (room >= stride) {
+        if (room >= stride && kind == 0 && barRow) {
+            for (uint32_t i = 0; i < stride; i++) dst[written + i] = barRow[i];
+            written += stride;
+        } else if (room >= stride) {
             RenderRow(f, p, columns, row, dst + written, stride);
+            if (kind == 0)
+                barRow = dst + written;
             written += stride;
         } else {
             RenderRow(f, p, columns, row, partial, stride);

@@ -1,40 +1,61 @@
 // capture: records video from the Brightvane 7K42Q through its capture driver,
 // as the system's video-capture layer drives it (winmm OpenDriver, DVM_*
-// messages), into AVI files written with AVIFile; optionally shows the live
-// picture, the driver's own dialogs, and saves the first frame as a PNG.
+// messages), into one OpenDML file or AVI 1.0 segments; optionally shows the
+// live picture, the driver's own dialogs, and saves the first frame as a PNG.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
 #include "drivers.h"
+#include "output.h"
 #include "recorder.h"
-#include "segments.h"
 
 static const char Usage[] =
     "usage: capture [options] OUT.avi | capture --list\n"
     "  --format rgb15|rgb24|yuv422  colour space (default: the driver's current one)\n"
     "  --size WxH                   frame size (default: the driver's current one)\n"
-    "  --buffers N                  capture buffers (4)\n"
+    "  --buffers N                  capture buffers (half a second of frames)\n"
+    "  --fps RATE                   frame rate, such as 25 or 30000/1001 (our board's: its\n"
+    "                               video standard; another driver's: 25)\n"
     "  --seconds S | --frames N     how long to capture (3 seconds); Enter, Ctrl+C or closing\n"
     "                               the preview stops sooner\n"
-    "  --segment-mb N               start a new file (OUT.001.avi, ...) before one reaches\n"
-    "                               N MiB (1024; at most 2047)\n"
+    "  --segment-mb N               AVI 1.0 files instead of one OpenDML file: a new one\n"
+    "                               (OUT.001.avi, ...) before one reaches N MiB (at most 2047)\n"
     "  --preview                    show the live picture in a window\n"
     "  --dialog source|format       show the driver's Source or Format dialog first; OK keeps\n"
     "                               its settings (as the driver stores them)\n"
     "  --png FILE                   also save the first frame as a PNG\n"
     "  --driver FILE | --device N   the capture driver: a file (zentacap.dll), or the Nth\n"
     "                               installed one (see --list)\n"
-    "  --list                       list the installed capture drivers\n";
+    "  --list                       list the installed capture drivers\n"
+    "  --stall-writer MS            the writer stops once for MS ms, after a second of frames\n"
+    "                               (a disk that stalls)\n";
 
 struct Options {
-    DWORD format = 0, width = 0, height = 0, frames = 0, buffers = 4, segmentMb = 1024;
+    DWORD format = 0, width = 0, height = 0, frames = 0, buffers = 0, segmentMb = 0, rate = 0, scale = 1,
+          stallWriterMs = 0;
     double seconds = 3;
     int device = -1;
     bool list = false, preview = false;
     std::vector<DWORD> dialogs; // channel types, in the order asked
     const char *avi = NULL, *png = NULL, *driver = "zentacap.dll";
 };
+
+// "25", "30000/1001" or "29.97" as a rate and scale.
+static bool ParseRate(const char *text, DWORD &rate, DWORD &scale)
+{
+    unsigned long n = 0, d = 1;
+    char rest = 0;
+    if (std::sscanf(text, "%lu/%lu%c", &n, &d, &rest) == 2 || std::sscanf(text, "%lu%c", &n, &rest) == 1) {
+        rate = n;
+        scale = d;
+    } else {
+        double fps = std::atof(text);
+        rate = static_cast<DWORD>(fps * 1000 + 0.5);
+        scale = 1000;
+    }
+    return rate > 0 && scale > 0 && rate <= 1000ull * scale && rate >= scale / 100;
+}
 
 static bool Parse(int argc, char **argv, Options &o)
 {
@@ -59,6 +80,11 @@ static bool Parse(int argc, char **argv, Options &o)
             o.frames = std::strtoul(v, NULL, 10);
         } else if (!std::strcmp(a, "--segment-mb") && v) {
             o.segmentMb = std::strtoul(v, NULL, 10);
+            if (o.segmentMb < 1 || o.segmentMb > SEGMENT_MB_MAX) return false;
+        } else if (!std::strcmp(a, "--fps") && v) {
+            if (!ParseRate(v, o.rate, o.scale)) return false;
+        } else if (!std::strcmp(a, "--stall-writer") && v) {
+            o.stallWriterMs = std::strtoul(v, NULL, 10);
         } else if (!std::strcmp(a, "--dialog") && v) {
             if (std::strcmp(v, "source") && std::strcmp(v, "format")) return false;
             o.dialogs.push_back(!std::strcmp(v, "source") ? VIDEO_EXTERNALIN : VIDEO_IN);
@@ -76,8 +102,7 @@ static bool Parse(int argc, char **argv, Options &o)
         }
         i++;
     }
-    return o.list || (o.avi && o.buffers > 0 && o.buffers <= 1000 && o.segmentMb >= 1 &&
-                      o.segmentMb <= SEGMENT_MB_MAX);
+    return o.list || (o.avi && o.buffers <= 1000);
 }
 
 static int ListDrivers()
@@ -147,7 +172,13 @@ static bool NegotiateFormat(HDRVR driver, const Options &o, BITMAPINFOHEADER &h)
     }
     want.biCompression = format == 1 ? mmioFOURCC('Y', 'U', 'Y', '2') : BI_RGB;
     want.biBitCount = format == 3 ? 32 : 16;
-    want.biSizeImage = (want.biBitCount * static_cast<DWORD>(want.biWidth) + 31) / 32 * 4 * static_cast<DWORD>(want.biHeight);
+    ULONGLONG bytes = (want.biBitCount * static_cast<ULONGLONG>(o.width ? o.width : want.biWidth) + 31) / 32 * 4 *
+                      (o.height ? o.height : static_cast<ULONGLONG>(want.biHeight));
+    if (bytes > 0xFFFFFFFFull) {
+        std::fprintf(stderr, "capture: frames of %lu x %lu do not fit in a buffer\n", o.width, o.height);
+        return false;
+    }
+    want.biSizeImage = static_cast<DWORD>(bytes);
     if (DWORD error = SendFormat(driver, VIDEO_CONFIGURE_SET, &want)) {
         PrintDriverError(driver, "format refused (the Format dialog, --dialog format, sets size and zoom)", error);
         return false;
@@ -159,11 +190,17 @@ static bool NegotiateFormat(HDRVR driver, const Options &o, BITMAPINFOHEADER &h)
     return true;
 }
 
-// Frame rate of the user's video standard: 29.97 for NTSC-first labels, else 25.
-static void FrameRate(DWORD *rate, DWORD *scale)
+// Our board's rate is that of the user's video standard: 29.97 for
+// NTSC-first labels, else 25. Another driver's is not known: 25.
+static void FrameRate(const std::string &file, DWORD *rate, DWORD *scale)
 {
     DWORD standard = 0, size = sizeof standard, type = 0;
     HKEY key;
+    *rate = 25;
+    *scale = 1;
+    size_t slash = file.find_last_of("\\/:");
+    if (lstrcmpiA(file.c_str() + (slash == std::string::npos ? 0 : slash + 1), "zentacap.dll"))
+        return;
     if (RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\ORVANTA\\Multimedia\\Brightvane 7K42Q VideoIn", 0,
                       KEY_QUERY_VALUE, &key) == ERROR_SUCCESS) {
         if (RegQueryValueExA(key, "Source", NULL, &type, reinterpret_cast<BYTE *>(&standard), &size) != ERROR_SUCCESS ||
@@ -200,15 +237,24 @@ int main(int argc, char **argv)
         dialogsShown = dialogsShown && ShowDriverDialog(driver, file, channel);
     BITMAPINFOHEADER h;
     if (dialogsShown && NegotiateFormat(driver, o, h)) {
-        std::printf("capture: %ld x %ld, %s, %lu bytes a frame\n", h.biWidth, h.biHeight,
+        RecordOptions r = {o.buffers, 0, o.frames, o.seconds, static_cast<ULONGLONG>(o.segmentMb) << 20, o.avi,
+                           o.png, o.preview, o.rate, o.scale, o.stallWriterMs};
+        if (!o.rate)
+            FrameRate(file, &r.rate, &r.scale);
+        // Half a second of frames by default. The writer's queue holds the
+        // frames it waits to place (as many as the buffers) and a second more.
+        DWORD halfSecond = static_cast<DWORD>((r.rate + 2ull * r.scale - 1) / (2ull * r.scale));
+        if (!r.buffers)
+            r.buffers = halfSecond < 2 ? 2 : halfSecond;
+        r.queue = r.buffers + 2 * (r.buffers > halfSecond ? r.buffers : halfSecond);
+        std::printf("capture: %ld x %ld, %s, %lu bytes a frame, %.3f frames a second, %lu buffers\n", h.biWidth,
+                    h.biHeight,
                     h.biCompression == BI_RGB ? (h.biBitCount == 32 ? "RGB 24 (32 bits)" : "RGB 15") : "YUV 422",
-                    h.biSizeImage);
-        RecordOptions r = {o.buffers, o.frames, o.seconds, static_cast<ULONGLONG>(o.segmentMb) << 20, o.avi, o.png,
-                           o.preview, 0, 0};
-        FrameRate(&r.rate, &r.scale);
-        AVIFileInit();
-        result = Record(driver, r, h);
-        AVIFileExit();
+                    h.biSizeImage, static_cast<double>(r.rate) / r.scale, r.buffers);
+        if (h.biSizeImage == 0)
+            std::fprintf(stderr, "capture: the driver reports frames of 0 bytes\n");
+        else
+            result = Record(driver, r, h);
     }
     CloseDriver(driver, 0, 0);
     return result;

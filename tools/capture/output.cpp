@@ -1,171 +1,97 @@
-// Segmented AVI output through AVIFile; every call's result is checked, and
-// a file is read back after it is closed.
+// The recording's files: where the next frame goes, a new segment before
+// one would pass its size, room on the disk for the frame and for the
+// indexes that closing still writes, and the read-back of every closed file.
 #include <cstdio>
-#include <cstring>
-#include "segments.h"
+#include "avi_check.h"
+#include "output.h"
 
-// Room kept for what AVIFile writes beside the chunks: its headers, and the
-// index of 16 bytes a frame that it writes when the file is closed.
-static const ULONGLONG HeaderBytes = 64 * 1024, IndexEntryBytes = 16, ChunkHeaderBytes = 8;
+// Room kept beside the chunks and indexes, for the headers a new file or part writes.
+static const ULONGLONG SlackBytes = 64 * 1024;
 
-// The system's text for `error` (a Win32 code), or the AVIFile code's name.
-static std::string ErrorText(HRESULT result, DWORD error)
+static ULONGLONG FreeSpace(const Output &o)
 {
-    char text[256] = "";
-    if (error && FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, NULL, error, 0, text,
-                                sizeof text, NULL)) {
-        for (size_t n = strlen(text); n && (text[n - 1] == '\r' || text[n - 1] == '\n' || text[n - 1] == '.'); n--)
-            text[n - 1] = '\0';
-        return text;
-    }
-    const char *name = result == AVIERR_FILEWRITE ? "the file cannot be written"
-                     : result == AVIERR_BADPARAM ? "AVIFile refused the frame"
-                     : result == AVIERR_FILEOPEN ? "the file cannot be opened"
-                     : result == AVIERR_MEMORY ? "out of memory"
-                     : result == AVIERR_BADFORMAT ? "AVIFile does not accept this format"
-                     : "AVIFile failed";
-    std::snprintf(text, sizeof text, "%s (0x%08lX)", name, static_cast<unsigned long>(result));
-    return text;
+    std::string folder = o.stem.substr(0, o.stem.find_last_of("\\/") + 1);
+    ULARGE_INTEGER available, total, free;
+    if (!GetDiskFreeSpaceExA(folder.empty() ? NULL : folder.c_str(), &available, &total, &free))
+        return ~0ull; // not known: the write itself tells
+    return available.QuadPart;
 }
 
-static bool Fail(const char *what, const std::string &path, HRESULT result, DWORD error)
-{
-    std::fprintf(stderr, "\ncapture: %s %s: %s\n", what, path.c_str(), ErrorText(result, error).c_str());
-    return false;
-}
-
-static bool OpenSegment(AviSegments &s)
+static bool OpenFile(Output &o)
 {
     char number[8] = "";
-    if (!s.paths.empty())
-        std::snprintf(number, sizeof number, ".%03u", static_cast<unsigned>(s.paths.size()));
-    s.paths.push_back(s.stem + number + s.extension);
-    const std::string &path = s.paths.back();
-    s.position = 0;
-    s.dataBytes = 0;
-    HRESULT result = AVIFileOpenA(&s.file, path.c_str(), OF_CREATE | OF_WRITE, NULL);
-    if (result != AVIERR_OK) {
-        s.file = NULL;
-        Fail("cannot create", path, result, GetLastError());
-        s.paths.pop_back(); // nothing of it exists
+    if (!o.paths.empty())
+        std::snprintf(number, sizeof number, ".%03u", static_cast<unsigned>(o.paths.size()));
+    std::string path = o.stem + number + o.extension;
+    // An OpenDML file's super index has room for a part for each GiB the disk holds.
+    ULONGLONG parts = o.freeBytes / AVI_PART_BYTES + 2;
+    if (!CreateAvi(o.avi, path, o.segmentBytes == 0, o.header, o.rate, o.scale,
+                   static_cast<DWORD>(parts < 256 ? 256 : parts > 65536 ? 65536 : parts)))
         return false;
-    }
-    AVISTREAMINFOA info = {};
-    info.fccType = streamtypeVIDEO;
-    info.fccHandler = s.header.biCompression == BI_RGB ? mmioFOURCC('D', 'I', 'B', ' ') : s.header.biCompression;
-    info.dwRate = s.rate;
-    info.dwScale = s.scale;
-    info.dwSuggestedBufferSize = s.header.biSizeImage;
-    SetRect(&info.rcFrame, 0, 0, s.header.biWidth, s.header.biHeight);
-    lstrcpyA(info.szName, "Brightvane 7K42Q VideoIn");
-    result = AVIFileCreateStreamA(s.file, &s.stream, &info);
-    if (result != AVIERR_OK) {
-        s.stream = NULL;
-        return Fail("cannot add a video stream to", path, result, GetLastError());
-    }
-    result = AVIStreamSetFormat(s.stream, 0, &s.header, sizeof s.header);
-    if (result != AVIERR_OK)
-        return Fail("cannot set the video format of", path, result, GetLastError());
-    if (s.paths.size() > 1)
+    o.paths.push_back(path);
+    if (o.paths.size() > 1)
         std::printf("\ncapture: continuing in %s\n", path.c_str());
     return true;
 }
 
-// Closes the open file, then opens it again to see that every frame is there.
-static bool CloseSegment(AviSegments &s)
+static bool CloseFile(Output &o)
 {
-    if (!s.file)
+    if (o.avi.file == INVALID_HANDLE_VALUE)
         return false;
-    const std::string &path = s.paths.back();
-    if (s.stream)
-        AVIStreamRelease(s.stream);
-    AVIFileRelease(s.file); // the last release writes the index
-    bool whole = s.stream != NULL;
-    s.stream = NULL;
-    s.file = NULL;
-    if (!whole)
-        return false;
-    PAVIFILE file;
-    HRESULT result = AVIFileOpenA(&file, path.c_str(), OF_READ | OF_SHARE_DENY_WRITE, NULL);
-    if (result != AVIERR_OK)
-        return Fail("cannot read back", path, result, GetLastError());
-    PAVISTREAM stream;
-    LONG frames = -1;
-    if (AVIFileGetStream(file, &stream, streamtypeVIDEO, 0) == AVIERR_OK) {
-        frames = AVIStreamLength(stream);
-        AVIStreamRelease(stream);
-    }
-    AVIFileRelease(file);
-    if (frames != s.position) {
-        std::fprintf(stderr, "\ncapture: %s reads back %ld of the %ld frames written to it\n", path.c_str(), frames,
-                     s.position);
-        return false;
-    }
-    return true;
+    DWORD frames = o.avi.frames;
+    bool closed = CloseAvi(o.avi);
+    o.closedBytes += o.avi.end;
+    return closed && CheckAvi(o.paths.back(), frames);
 }
 
-bool StartSegments(AviSegments &s, const char *path, ULONGLONG limitBytes, const BITMAPINFOHEADER &h,
-                   DWORD rate, DWORD scale)
+bool StartOutput(Output &o, const char *path, ULONGLONG segmentBytes, const BITMAPINFOHEADER &h, DWORD rate,
+                 DWORD scale)
 {
     std::string name = path;
     size_t dot = name.find_last_of('.'), folder = name.find_last_of("\\/");
     bool hasExtension = dot != std::string::npos && (folder == std::string::npos || dot > folder);
-    s.stem = hasExtension ? name.substr(0, dot) : name;
-    s.extension = hasExtension ? name.substr(dot) : "";
-    s.limitBytes = limitBytes;
-    s.header = h;
-    s.rate = rate;
-    s.scale = scale;
-    s.paths.clear();
-    s.file = NULL;
-    s.stream = NULL;
-    if (HeaderBytes + ChunkHeaderBytes + h.biSizeImage + IndexEntryBytes > limitBytes) {
-        std::fprintf(stderr, "capture: a segment of %llu bytes cannot hold one frame of %lu bytes\n", limitBytes,
+    o.stem = hasExtension ? name.substr(0, dot) : name;
+    o.extension = hasExtension ? name.substr(dot) : "";
+    o.segmentBytes = segmentBytes;
+    o.header = h;
+    o.rate = rate;
+    o.scale = scale;
+    o.paths.clear();
+    o.avi.file = INVALID_HANDLE_VALUE;
+    o.closedBytes = 0;
+    o.freeBytes = FreeSpace(o);
+    if (segmentBytes && SlackBytes + AviChunkBytes(h.biSizeImage) + sizeof(OldIndexEntry) > segmentBytes) {
+        std::fprintf(stderr, "capture: a segment of %llu bytes cannot hold one frame of %lu bytes\n", segmentBytes,
                      h.biSizeImage);
         return false;
     }
-    return OpenSegment(s);
+    return OpenFile(o);
 }
 
-// Free space for one more chunk, and for the index that closing the file writes.
-static bool DiskHasRoom(const AviSegments &s, ULONGLONG chunk)
+bool WriteOutputFrame(Output &o, const void *data, DWORD bytes)
 {
-    std::string folder = s.stem.substr(0, s.stem.find_last_of("\\/") + 1);
-    ULARGE_INTEGER available, total, free;
-    if (!GetDiskFreeSpaceExA(folder.empty() ? NULL : folder.c_str(), &available, &total, &free))
-        return true; // not known: the write itself tells
-    ULONGLONG needed = chunk + IndexEntryBytes * (s.position + 1) + HeaderBytes;
-    if (available.QuadPart >= needed)
-        return true;
-    std::fprintf(stderr, "\ncapture: the disk holding %s is full (%llu bytes free)\n", s.paths.back().c_str(),
-                 available.QuadPart);
-    return false;
-}
-
-bool WriteSegmentFrame(AviSegments &s, const void *data, DWORD bytes)
-{
-    ULONGLONG chunk = ChunkHeaderBytes + bytes + (bytes & 1);
-    ULONGLONG size = HeaderBytes + s.dataBytes + chunk + IndexEntryBytes * (s.position + 1);
-    if (size > s.limitBytes && s.position > 0 && !(CloseSegment(s) && OpenSegment(s)))
+    if (o.avi.file == INVALID_HANDLE_VALUE)
         return false;
-    if (!DiskHasRoom(s, chunk))
+    ULONGLONG chunk = AviChunkBytes(bytes);
+    ULONGLONG pending = AviPendingBytes(o.avi) + sizeof(OldIndexEntry) + sizeof(StdIndexEntry);
+    if (o.segmentBytes && o.avi.frames > 0 && o.avi.end + chunk + pending > o.segmentBytes &&
+        !(CloseFile(o) && OpenFile(o)))
         return false;
-    // An empty frame still names a buffer: AVIFile refuses a null one.
-    static BYTE nothing;
-    SetLastError(0);
-    HRESULT result = AVIStreamWrite(s.stream, s.position, 1, bytes ? const_cast<void *>(data) : &nothing,
-                                    static_cast<LONG>(bytes), bytes ? AVIIF_KEYFRAME : 0, NULL, NULL);
-    if (result != AVIERR_OK) {
-        char what[48];
-        std::snprintf(what, sizeof what, "cannot write frame %ld to", s.position);
-        return Fail(what, s.paths.back(), result, GetLastError());
+    o.freeBytes = FreeSpace(o);
+    if (o.freeBytes < chunk + pending + SlackBytes) {
+        std::fprintf(stderr, "\ncapture: the disk holding %s is full (%llu bytes free)\n", o.paths.back().c_str(),
+                     o.freeBytes);
+        return false;
     }
-    s.position++;
-    s.dataBytes += chunk;
-    return true;
+    return WriteAviFrame(o.avi, data, bytes);
 }
 
-bool CloseSegments(AviSegments &s)
+bool CloseOutput(Output &o)
 {
-    return s.paths.empty() || CloseSegment(s);
+    return o.paths.empty() || CloseFile(o);
+}
+
+ULONGLONG OutputBytes(const Output &o)
+{
+    return o.closedBytes + (o.avi.file != INVALID_HANDLE_VALUE ? o.avi.end : 0);
 }

@@ -1,23 +1,30 @@
-// The recording loop: the driver's stream (init, buffers, start, stop, fini)
-// into the AVI segments. Device failures end the run before a file exists;
-// a device that stops delivering, a failed write or a refused buffer ends it
-// with the file kept whole; frame periods that pass without a frame become
-// empty frames, so the file plays as long as the recording took.
+// The stream loop: the driver's stream (init, buffers, start, stop, fini),
+// each returned buffer copied into the writer's queue and handed back at
+// once. Device failures end the run before a file exists; a device that
+// stops delivering, a failed write or a refused buffer ends it with the file
+// kept whole.
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <vector>
 #include "drivers.h"
-#include "png.h"
 #include "preview.h"
 #include "recorder.h"
-#include "segments.h"
+#include "timeline.h"
+#include "writer.h"
 
-// The headers the driver hands back, in order, for the recording loop.
+// A header the driver handed back, with when it came.
+struct Arrival {
+    VIDEOHDR *header;
+    double ms, heldMs;
+};
+
+// The headers the driver hands back, in order, for the stream loop.
 static struct Returned {
     CRITICAL_SECTION lock;
-    std::vector<VIDEOHDR *> ring;  // one slot a buffer: never more are out
+    std::vector<Arrival> ring;     // one slot a buffer: never more are out
     size_t first, count;
+    double lastMs, lastHeldMs;     // the latest arrival
     HANDLE ready, closed, userStop;
     std::atomic<long> held{0};     // headers the driver holds
     std::atomic<long> late{0};     // times the driver was left without a header
@@ -29,14 +36,20 @@ void StopRecording()
         SetEvent(Back.userStop);
 }
 
+// On the driver's capture thread: the arrival is stamped here, where it is
+// nearest to the capture.
 static void CALLBACK OnStream(HDRVR, UINT message, DWORD_PTR, DWORD_PTR header, DWORD_PTR)
 {
     if (message == MM_DRVM_DATA) {
+        double now = NowMs(), held = HeldMs(now);
         if (--Back.held == 0)
             Back.late++;
         EnterCriticalSection(&Back.lock);
         if (Back.count < Back.ring.size())
-            Back.ring[(Back.first + Back.count++) % Back.ring.size()] = reinterpret_cast<VIDEOHDR *>(header);
+            Back.ring[(Back.first + Back.count++) % Back.ring.size()] = {reinterpret_cast<VIDEOHDR *>(header), now,
+                                                                         held};
+        Back.lastMs = now;
+        Back.lastHeldMs = held;
         LeaveCriticalSection(&Back.lock);
         SetEvent(Back.ready);
     } else if (message == MM_DRVM_CLOSE) {
@@ -44,7 +57,16 @@ static void CALLBACK OnStream(HDRVR, UINT message, DWORD_PTR, DWORD_PTR header, 
     }
 }
 
-// Headers handed back and not yet taken.
+// How long the device has been silent while this process ran.
+static double SilenceMs(double now)
+{
+    double held = HeldMs(now);
+    EnterCriticalSection(&Back.lock);
+    double silence = now - Back.lastMs - (held - Back.lastHeldMs);
+    LeaveCriticalSection(&Back.lock);
+    return silence;
+}
+
 static size_t Returned()
 {
     EnterCriticalSection(&Back.lock);
@@ -53,27 +75,17 @@ static size_t Returned()
     return count;
 }
 
-static VIDEOHDR *NextReturned()
+static bool NextReturned(Arrival &a)
 {
-    VIDEOHDR *header = NULL;
     EnterCriticalSection(&Back.lock);
-    if (Back.count) {
-        header = Back.ring[Back.first];
+    bool any = Back.count > 0;
+    if (any) {
+        a = Back.ring[Back.first];
         Back.first = (Back.first + 1) % Back.ring.size();
         Back.count--;
     }
     LeaveCriticalSection(&Back.lock);
-    return header;
-}
-
-static double NowMs()
-{
-    static LARGE_INTEGER frequency;
-    if (!frequency.QuadPart)
-        QueryPerformanceFrequency(&frequency);
-    LARGE_INTEGER now;
-    QueryPerformanceCounter(&now);
-    return now.QuadPart * 1000.0 / frequency.QuadPart;
+    return any;
 }
 
 // The processor time this process has used, the capture thread's included.
@@ -94,7 +106,14 @@ static DWORD Send(HDRVR driver, UINT message, LPARAM lParam1 = 0, LPARAM lParam2
 static bool AddBuffer(HDRVR driver, VIDEOHDR *header)
 {
     header->dwFlags = 0;
-    Back.held++;
+    if (Back.held++ == 0) {
+        // A driver that held no buffer owes a frame from now on.
+        double now = NowMs(), held = HeldMs(now);
+        EnterCriticalSection(&Back.lock);
+        Back.lastMs = now;
+        Back.lastHeldMs = held;
+        LeaveCriticalSection(&Back.lock);
+    }
     if (DWORD error = Send(driver, DVM_STREAM_ADDBUFFER, reinterpret_cast<LPARAM>(header), sizeof *header)) {
         Back.held--;
         PrintDriverError(driver, "the driver refused a capture buffer", error);
@@ -106,13 +125,17 @@ static bool AddBuffer(HDRVR driver, VIDEOHDR *header)
 // Headers and buffers in one block, which a stream that never ends keeps.
 static VIDEOHDR *AllocateBuffers(DWORD count, DWORD size)
 {
-    SIZE_T headerBytes = (count * sizeof(VIDEOHDR) + 15) & ~static_cast<SIZE_T>(15);
-    BYTE *block = static_cast<BYTE *>(VirtualAlloc(NULL, headerBytes + static_cast<SIZE_T>(count) * size,
-                                                   MEM_COMMIT, PAGE_READWRITE));
+    ULONGLONG headerBytes = (static_cast<ULONGLONG>(count) * sizeof(VIDEOHDR) + 15) & ~15ull;
+    ULONGLONG total = headerBytes + static_cast<ULONGLONG>(count) * size;
+    BYTE *block = total == static_cast<SIZE_T>(total)
+                      ? static_cast<BYTE *>(VirtualAlloc(NULL, static_cast<SIZE_T>(total), MEM_COMMIT, PAGE_READWRITE))
+                      : NULL;
     if (!block) {
-        std::fprintf(stderr, "capture: no memory for %lu buffers of %lu bytes\n", count, size);
+        std::fprintf(stderr, "capture: no memory for %lu buffers of %lu bytes (%llu MB)\n", count, size, total >> 20);
         return NULL;
     }
+    // Touched now, so that the stream's first frames do not wait for the pages.
+    ZeroMemory(block, static_cast<SIZE_T>(total));
     VIDEOHDR *headers = reinterpret_cast<VIDEOHDR *>(block);
     for (DWORD i = 0; i < count; i++) {
         headers[i] = VIDEOHDR{};
@@ -146,88 +169,101 @@ static bool StartStream(HDRVR driver, const RecordOptions &o, VIDEOHDR *headers)
     return started;
 }
 
-struct Progress {
-    long captured = 0, dropped = 0;
-    long gapEnd = -1; // the slot of a frame that ended missed periods, until they are written
+static void PrintDuration(char *text, size_t size, double seconds)
+{
+    unsigned long s = static_cast<unsigned long>(seconds);
+    std::snprintf(text, size, "%lu:%02lu:%02lu", s / 3600, s / 60 % 60, s % 60);
+}
+
+// Elapsed time, frames, dropped, MB written, data rate, free space, time left.
+static void PrintProgress(const WriterCounts &c, double elapsedMs)
+{
+    double seconds = std::max(elapsedMs / 1000, 0.001), rate = c.bytes / seconds;
+    char elapsed[24], left[24] = "-";
+    PrintDuration(elapsed, sizeof elapsed, seconds);
+    if (rate > 0 && c.freeBytes != ~0ull)
+        PrintDuration(left, sizeof left, c.freeBytes / rate);
+    std::printf("\r%s  frames %ld, dropped %ld, %.1f MB, %.2f MB/s, %.1f GB free, %s left ", elapsed, c.written,
+                c.empty, c.bytes / 1048576.0, rate / 1048576.0,
+                c.freeBytes == ~0ull ? 0.0 : c.freeBytes / 1073741824.0, left);
+    std::fflush(stdout);
+}
+
+// The recording's state in the stream loop.
+struct Loop {
+    long queued = 0;
+    double firstEstimate = -1, lastEstimate = 0, previousHeld = 0;
     bool failed = false;
 };
 
-// Empty frames, one for each period before `slot` not yet in the file.
-static bool WriteEmptyUntil(AviSegments &segments, Progress &p, long slot, PreviewCounts &counts)
+// Copies a returned frame into the writer's queue (the slot is free).
+static void QueueArrival(Loop &l, const Arrival &a, BYTE *slot, const RecordOptions &o)
 {
-    for (long position = p.captured + p.dropped; position < slot; position++) {
-        if (!WriteSegmentFrame(segments, NULL, 0)) {
-            p.failed = true;
-            return false;
-        }
-        counts.dropped = ++p.dropped;
-    }
-    return true;
-}
-
-// Writes the frame on the stream's clock, periods that passed without a frame
-// as empty frames. A frame that ends such periods was most likely filled when
-// they began (the client fell behind, and what the driver had filled comes at
-// once), so it goes first and the empty frames come before the next frame, up
-// to that frame's slot: the frames that arrive together fill the gap's slots.
-static void WriteFrame(AviSegments &segments, Progress &p, const VIDEOHDR &header, long slot,
-                       const RecordOptions &o, const BITMAPINFOHEADER &h, PreviewCounts &counts)
-{
-    if (p.gapEnd >= 0) {
-        p.gapEnd = -1;
-        if (!WriteEmptyUntil(segments, p, slot, counts))
-            return;
-    } else if (slot > p.captured + p.dropped) {
-        p.gapEnd = slot;
-    }
-    if (!WriteSegmentFrame(segments, header.lpData, header.dwBytesUsed)) {
-        p.failed = true;
-        return;
-    }
-    counts.captured = ++p.captured;
-    if (p.captured == 1 && o.png && SaveFramePng(o.png, h, header.lpData))
-        std::printf("capture: wrote %s\n", o.png);
+    double estimate = CaptureEstimate(a.ms, a.heldMs, l.previousHeld);
+    l.previousHeld = a.heldMs;
+    if (l.firstEstimate < 0)
+        l.firstEstimate = estimate;
+    l.lastEstimate = estimate;
+    DWORD bytes = std::min(a.header->dwBytesUsed, a.header->dwBufferLength);
+    CopyMemory(slot, a.header->lpData, bytes);
+    QueueFrame(bytes, estimate);
+    l.queued++;
     if (o.preview)
-        OfferPreviewFrame(header.lpData);
+        OfferPreviewFrame(a.header->lpData);
 }
 
 int Record(HDRVR driver, const RecordOptions &o, const BITMAPINFOHEADER &h)
 {
+    const double period = 1000.0 * o.scale / o.rate, stallMs = std::max(1000.0, 10 * period);
     InitializeCriticalSection(&Back.lock);
-    Back.ring.assign(o.buffers, NULL);
+    Back.ring.assign(o.buffers, Arrival{});
     Back.first = Back.count = 0;
     Back.ready = CreateEventA(NULL, FALSE, FALSE, NULL);
     Back.closed = CreateEventA(NULL, TRUE, FALSE, NULL);
     Back.userStop = CreateEventA(NULL, TRUE, FALSE, NULL);
-    VIDEOHDR *headers = AllocateBuffers(o.buffers, h.biSizeImage);
-    if (!headers || !StartStream(driver, o, headers))
+    WriterOptions w = {o.queue, h.biSizeImage, o.buffers, period, o.png, o.stallWriterMs};
+    if (!AllocateWriter(w))
         return 1;
-    AviSegments segments;
-    Progress p;
+    VIDEOHDR *headers = AllocateBuffers(o.buffers, h.biSizeImage);
+    if (!headers) {
+        FinishWriter();
+        return 1;
+    }
+    StartHoldClock();
+    // The window is up before the first frame comes: its opening holds up nothing.
     PreviewCounts counts;
-    p.failed = !StartSegments(segments, o.avi, o.segmentBytes, h, o.rate, o.scale);
-    if (o.preview && !p.failed)
+    if (o.preview)
         StartPreview(h, &counts, Back.userStop);
-
-    const double period = 1000.0 * o.scale / o.rate, stallMs = std::max(1000.0, 10 * period);
     const double start = NowMs();
-    double lastFrame = start, firstFrame = -1, lastWritten = 0, stopTime = 0, lastReport = start;
+    if (!StartStream(driver, o, headers)) {
+        StopPreview();
+        StopHoldClock();
+        FinishWriter();
+        return 1;
+    }
+    Output out;
+    Loop l;
+    l.previousHeld = HeldMs(start);
+    l.failed = !StartOutput(out, o.avi, o.segmentBytes, h, o.rate, o.scale) || !StartWriter(&out, h);
+
+    double stopTime = 0, lastReport = start;
     bool stopping = false, stalled = false, ended = true;
     for (;;) {
         double now = NowMs();
+        l.failed = l.failed || CountWriter().failed;
         if (!stopping) {
-            bool done = p.failed || WaitForSingleObject(Back.userStop, 0) == WAIT_OBJECT_0 ||
-                        (o.frames ? static_cast<DWORD>(p.captured) >= o.frames : now - start >= o.seconds * 1000);
+            bool done = l.failed || WaitForSingleObject(Back.userStop, 0) == WAIT_OBJECT_0 ||
+                        (o.frames ? static_cast<DWORD>(l.queued) >= o.frames : now - start >= o.seconds * 1000);
             if (!done && WaitForSingleObject(Back.closed, 0) == WAIT_OBJECT_0 && !Returned()) {
-                std::fprintf(stderr, "\ncapture: the driver ended the stream by itself after %ld frames\n",
-                             p.captured);
-                stalled = p.failed = done = true;
+                std::fprintf(stderr, "\ncapture: the driver ended the stream by itself after %ld frames\n", l.queued);
+                stalled = l.failed = done = true;
             }
-            // Only a driver that holds buffers owes frames.
-            if (!done && Back.held > 0 && now - lastFrame > stallMs) {
+            // Only a driver that holds buffers owes frames, and only while this process runs.
+            double silence = SilenceMs(now);
+            if (!done && Back.held > 0 && silence > stallMs) {
                 std::fprintf(stderr, "\ncapture: the device stopped delivering frames after %ld frames "
-                             "(none for %.1f s)\n", p.captured, (now - lastFrame) / 1000);
-                stalled = p.failed = done = true;
+                             "(none for %.1f s)\n", l.queued, silence / 1000);
+                stalled = l.failed = done = true;
             }
             if (done) {
                 Send(driver, DVM_STREAM_STOP);
@@ -235,59 +271,61 @@ int Record(HDRVR driver, const RecordOptions &o, const BITMAPINFOHEADER &h)
                 stopTime = now;
             }
         }
-        VIDEOHDR *header = NextReturned();
-        if (!header && stopping) {
+        BYTE *slot = Returned() ? FreeSlot() : NULL;
+        Arrival a = {};
+        bool got = slot && NextReturned(a);
+        bool closed = WaitForSingleObject(Back.closed, 0) == WAIT_OBJECT_0;
+        if (!got && stopping) {
             // The close comes after the stream's last frame: look once more after seeing it.
-            if (WaitForSingleObject(Back.closed, 0) == WAIT_OBJECT_0 && !(header = NextReturned()))
+            if (closed && !Returned())
                 break;
-            if (!header && now - stopTime > 5000) {
+            if (!closed && now - stopTime > 5000) {
                 std::fprintf(stderr, "\ncapture: the driver did not end the stream\n");
-                p.failed = true;
+                l.failed = true;
                 ended = false;
                 break;
             }
         }
-        if (!header) {
-            HANDLE waits[3] = {Back.ready, Back.closed, Back.userStop};
-            WaitForMultipleObjects(stopping ? 2 : 3, waits, FALSE, 50); // the user's stop stays signalled
+        if (!got) {
+            // A full queue waits for the writer; the close and the user's stop stay signalled.
+            HANDLE waits[3] = {Returned() ? SlotFreed() : Back.ready, Back.closed, Back.userStop};
+            WaitForMultipleObjects(closed ? 1 : stopping ? 2 : 3, waits, FALSE, 50);
             continue;
         }
-        lastFrame = now;
-        if (!p.failed && (!o.frames || static_cast<DWORD>(p.captured) < o.frames)) {
-            if (firstFrame < 0)
-                firstFrame = now;
-            WriteFrame(segments, p, *header, static_cast<long>((now - firstFrame) / period + 0.5), o, h, counts);
-            lastWritten = now;
-        }
-        if (!stopping && !p.failed && !AddBuffer(driver, header))
-            p.failed = true;
+        if (!l.failed && (!o.frames || static_cast<DWORD>(l.queued) < o.frames))
+            QueueArrival(l, a, slot, o);
+        if (!stopping && !l.failed && !AddBuffer(driver, a.header))
+            l.failed = true;
         if (now - lastReport >= 500) {
             lastReport = now;
-            std::printf("\rframes %ld, dropped %ld, %.1f per second, buffers late %ld ", p.captured, p.dropped,
-                        p.captured * 1000.0 / std::max(now - start, 1.0), Back.late.load());
-            std::fflush(stdout);
+            WriterCounts c = CountWriter();
+            counts.captured = c.written;
+            counts.dropped = c.empty;
+            PrintProgress(c, now - start);
         }
     }
     Send(driver, DVM_STREAM_FINI);
     StopPreview();
-    if (p.gapEnd >= 0 && !p.failed)
-        WriteEmptyUntil(segments, p, p.gapEnd + 1, counts); // the periods the last frame ended
-    bool kept = CloseSegments(segments);
+    StopHoldClock();
+    FinishWriter();
+    WriterCounts c = CountWriter();
+    l.failed = l.failed || c.failed;
+    bool kept = CloseOutput(out);
     // The time the frames cover, from the first frame's period to the last's.
-    double covered = firstFrame < 0 ? 0 : (lastWritten - firstFrame + period) / 1000;
+    double covered = l.firstEstimate < 0 ? 0 : (l.lastEstimate - l.firstEstimate + period) / 1000;
     std::printf("\rcapture: %ld frames captured, %ld dropped (written empty), %ld buffers late, %.3f s recorded, "
                 "%.2f ms of processor time a frame%s\n",
-                p.captured, p.dropped, Back.late.load(), covered, ProcessorMs() / std::max(p.captured, 1L),
+                c.written, c.empty, Back.late.load(), covered, ProcessorMs() / std::max(c.written, 1L),
                 WaitForSingleObject(Back.userStop, 0) == WAIT_OBJECT_0 ? " (stopped)" : "");
     std::string files;
-    for (const std::string &path : segments.paths)
+    for (const std::string &path : out.paths)
         files += (files.empty() ? "" : ", ") + path;
-    if (!p.failed && kept)
-        std::printf("capture: wrote %s\n", files.c_str());
+    if (!l.failed && kept)
+        std::printf("capture: wrote %s (%.1f MB)\n", files.c_str(), OutputBytes(out) / 1048576.0);
     else if (!files.empty())
         std::fprintf(stderr, "capture: the recording %s; %s %s\n", stalled ? "ended early" : "failed",
                      kept ? "the frames before it are in" : "what could be kept is in", files.c_str());
     if (ended)
         VirtualFree(headers, 0, MEM_RELEASE); // else the stream may still fill them
-    return p.failed || !kept ? 1 : 0;
+    return l.failed || !kept ? 1 : 0;
 }

@@ -1,18 +1,20 @@
-// A recording: the driver's stream into the AVI segments, until the count
-// or time is reached, the user stops it, or something fails.
+// A recording: the driver's stream into the recording's files, until the
+// count or time is reached, the user stops it, or something fails.
 #ifndef CAPTURE_RECORDER_H
 #define CAPTURE_RECORDER_H
 
 #include "vfwdrv.h"
 
 struct RecordOptions {
-    DWORD buffers;
+    DWORD buffers;         // the driver's
+    DWORD queue;           // frames the writer's queue holds
     DWORD frames;          // 0: until the time is up
     double seconds;
-    ULONGLONG segmentBytes;
+    ULONGLONG segmentBytes; // 0: one OpenDML file
     const char *avi, *png;
     bool preview;
     DWORD rate, scale;     // the stream's nominal frame rate
+    DWORD stallWriterMs;   // the writer stops once for as long (trials of a stalling disk)
 };
 
 // 0 when the recording ended as asked (the user's stop included), else 1.
