@@ -1,11 +1,13 @@
 // A small capture driver for vfwcheck's tests: channels VIDEO_EXTERNALIN and
 // VIDEO_IN, a 160 x 120 RGB 16 format, frames filled by a thread at the rate
-// the stream asks for and handed back through DriverCallback, as the
-// documented contract has it; a reset and a fini wait for the frame in
-// progress, so nothing is touched once they have returned. Built
-// clean, and once for each FAULT_* define, which breaks one rule; and once
-// with STOP_ENDS_STREAM, which departs from the contract only where it
-// allows (MM_DRVM_OPEN at the start, MM_DRVM_CLOSE at the stop, no reset).
+// the stream asks for, timed in dwTimeCaptured and handed back through
+// DriverCallback, as the documented contract has it; frames that find no
+// buffer counted as dropped; a header already queued refused; a reset and a
+// fini wait for the frame in progress, so nothing is touched once they have
+// returned. Built clean, and once for each FAULT_* define, which breaks one
+// rule; and once with STOP_ENDS_STREAM, which departs from the contract only
+// where it allows (MM_DRVM_OPEN at the start, MM_DRVM_CLOSE at the stop, no
+// reset).
 #include <cstring>
 #include "vfwdrv.h"
 
@@ -32,9 +34,14 @@ static struct {
 #ifdef FAULT_FINI_EARLY
     bool resetPending; // the thread hands the queue back
 #endif
+#ifdef FAULT_ADD_TWICE
+    VIDEOHDR *looped; // added again while queued
+#endif
     VIDEOHDR *queue[QueueSize];
     DWORD count, start, frameMs;
     VIDEOHDR *last; // the last header handed back
+    bool starved;   // running with no buffer since starvedSince
+    DWORD starvedSince, dropped;
 } S;
 
 static void Notify(UINT message, VIDEOHDR *h)
@@ -49,7 +56,15 @@ static void HandBack(VIDEOHDR *h, bool frame)
     h->dwBytesUsed = frame ? Format.biSizeImage : 0;
     if (frame)
         std::memset(h->lpData, 0x40, h->dwBytesUsed);
+#ifdef FAULT_STALE_BYTES
+    if (frame)
+        h->dwBytesUsed = 160 * 120 * 2; // the size of the format it opened with
+#endif
+#ifdef FAULT_TIME_IN_FRAMES
+    h->dwTimeCaptured = (GetTickCount() - S.start) / S.frameMs; // frames, not milliseconds
+#else
     h->dwTimeCaptured = GetTickCount() - S.start;
+#endif
 #if defined(FAULT_NO_DONE)
     h->dwFlags &= ~(VHDR_INQUEUE | VHDR_DONE);
 #elif defined(FAULT_CLEAR_FLAGS)
@@ -74,9 +89,36 @@ static VIDEOHDR *Dequeue()
     return S.queue[--S.count];
 #else
     VIDEOHDR *h = S.queue[0];
+#ifdef FAULT_ADD_TWICE
+    if (h == S.looped)
+        return h; // linked to itself, it never leaves the queue
+#endif
     std::memmove(S.queue, S.queue + 1, --S.count * sizeof *S.queue);
     return h;
 #endif
+}
+
+static bool Queued(const VIDEOHDR *h)
+{
+    for (DWORD i = 0; i < S.count; i++)
+        if (S.queue[i] == h)
+            return true;
+    return false;
+}
+
+// The frames the device delivered while the running stream had no buffer:
+// the time without one in whole frame periods. The lock is held.
+static void CountDropped(bool starved)
+{
+    DWORD now = GetTickCount();
+    if (S.starved) {
+        DWORD periods = (now - S.starvedSince) / S.frameMs;
+        S.dropped += periods;
+        S.starvedSince += periods * S.frameMs;
+    } else {
+        S.starvedSince = now;
+    }
+    S.starved = starved;
 }
 
 static DWORD WINAPI CaptureThread(LPVOID)
@@ -88,6 +130,7 @@ static DWORD WINAPI CaptureThread(LPVOID)
 #ifdef FAULT_BUSY_STARVED
         bool spin = S.running && !S.count;
 #endif
+        CountDropped(!quit && S.running && !S.count);
         VIDEOHDR *h = !quit && S.running && S.count ? Dequeue() : NULL;
         bool close = !h && S.closePending; // after the frame in progress
         S.closePending = S.closePending && !close;
@@ -166,15 +209,25 @@ static DWORD StreamMessage(UINT message, LPARAM lParam1, LPARAM lParam2)
     case DVM_STREAM_INIT:
         if (static_cast<DWORD>(lParam2) < sizeof S.parms)
             return DV_ERR_PARAM2;
-        if (S.initialised)
+#ifdef FAULT_INIT_TWICE
+        if (S.initialised) {
+            EndThread(); // the stream ends, and none is made
+            return DV_ERR_OK;
+        }
+#endif
+        if (S.initialised || S.running)
             return DV_ERR_STILLPLAYING;
         ReapThread();
         S.parms = *reinterpret_cast<VIDEO_STREAM_INIT_PARMS *>(lParam1);
+#ifdef FAULT_FAST_FRAMES
+        S.frameMs = FrameMs; // whatever is asked
+#else
         S.frameMs = S.parms.dwMicroSecPerFrame < 1000 ? FrameMs : S.parms.dwMicroSecPerFrame / 1000;
+#endif
         if (S.frameMs > LongestFrameMs)
             S.frameMs = LongestFrameMs;
-        S.count = 0;
-        S.running = S.quit = false;
+        S.count = S.dropped = 0;
+        S.running = S.quit = S.starved = false;
         S.last = NULL;
         S.wake = CreateEventA(NULL, FALSE, FALSE, NULL);
         S.thread = CreateThread(NULL, 0, CaptureThread, NULL, 0, NULL);
@@ -184,8 +237,12 @@ static DWORD StreamMessage(UINT message, LPARAM lParam1, LPARAM lParam2)
 #endif
         return DV_ERR_OK;
     case DVM_STREAM_FINI:
-        if (!S.initialised)
+        if (!S.initialised) {
+#ifdef FAULT_FINI_UNINIT
+            S.initialised = true; // flips the stream's state instead of clearing it
+#endif
             return DV_ERR_OK;
+        }
 #ifdef STOP_ENDS_STREAM
         S.count = 0; // the queue is dropped
 #endif
@@ -203,10 +260,20 @@ static DWORD StreamMessage(UINT message, LPARAM lParam1, LPARAM lParam2)
         EndThread();
 #endif
         return DV_ERR_OK;
-    case DVM_STREAM_GETERROR:
-        *reinterpret_cast<DWORD *>(lParam1) = DV_ERR_OK;
-        *reinterpret_cast<DWORD *>(lParam2) = 0;
+    case DVM_STREAM_GETERROR: {
+        // The count starts again from 0 once it has been read.
+        EnterCriticalSection(&S.lock);
+        if (S.initialised)
+            CountDropped(S.starved);
+#ifdef FAULT_NO_DROPS
+        S.dropped = 0; // no frame is ever told as dropped
+#endif
+        *reinterpret_cast<DWORD *>(lParam1) = S.dropped ? DV_ERR_NO_BUFFERS : DV_ERR_OK;
+        *reinterpret_cast<DWORD *>(lParam2) = S.dropped;
+        S.dropped = 0;
+        LeaveCriticalSection(&S.lock);
         return DV_ERR_OK;
+    }
     case DVM_STREAM_GETPOSITION: {
         if (static_cast<DWORD>(lParam2) < sizeof(MMTIME))
             return DV_ERR_PARAM2;
@@ -216,8 +283,19 @@ static DWORD StreamMessage(UINT message, LPARAM lParam1, LPARAM lParam2)
         return DV_ERR_OK;
     }
     }
-    if (!S.initialised)
+#ifdef FAULT_ADD_UNINIT
+    if (message == DVM_STREAM_ADDBUFFER)
+        h->dwFlags |= VHDR_INQUEUE; // marked queued before the stream is looked at
+#endif
+    if (!S.initialised) {
+#ifdef FAULT_START_UNINIT
+        if (message == DVM_STREAM_START) {
+            S.running = true; // with no stream to run
+            return DV_ERR_OK;
+        }
+#endif
         return DV_ERR_NONSPECIFIC;
+    }
 #if !defined(STOP_ENDS_STREAM) && !defined(FAULT_FINI_EARLY)
     if (message == DVM_STREAM_RESET) {
         // The frame in progress is finished and handed back before the queue.
@@ -243,6 +321,13 @@ static DWORD StreamMessage(UINT message, LPARAM lParam1, LPARAM lParam2)
             result = DV_ERR_UNPREPARED;
         else if (S.count == QueueSize)
             result = DV_ERR_NO_BUFFERS;
+#ifdef FAULT_ADD_TWICE
+        else if (Queued(h))
+            S.looped = h;
+#else
+        else if (Queued(h))
+            result = DV_ERR_STILLPLAYING; // "still in the device driver's available queue"
+#endif
         else {
             h->dwFlags = (h->dwFlags | VHDR_INQUEUE) & ~VHDR_DONE;
             S.queue[S.count++] = h;
@@ -259,13 +344,21 @@ static DWORD StreamMessage(UINT message, LPARAM lParam1, LPARAM lParam2)
 #ifdef STOP_ENDS_STREAM
         S.closePending = S.running;
 #endif
-#ifndef FAULT_IGNORE_STOP
+#if defined(FAULT_STOP_TOGGLES)
+        S.running = !S.running; // a second stop starts the stream again
+#elif !defined(FAULT_IGNORE_STOP)
         S.running = false;
+#endif
+#ifdef FAULT_RESTART_DEAF
+        S.quit = true; // the thread ends with the stop, and no start makes another
 #endif
         break;
 #ifndef STOP_ENDS_STREAM
     case DVM_STREAM_RESET:
         S.running = false;
+#ifdef FAULT_ADD_TWICE
+        S.looped = NULL;
+#endif
 #if defined(FAULT_FINI_EARLY)
         S.resetPending = true;
 #elif !defined(FAULT_RESET_KEEPS)
@@ -339,7 +432,11 @@ static DWORD ChannelMessage(DWORD channel, UINT message, LPARAM lParam1, LPARAM 
 {
     switch (message) {
     case DVM_GETVIDEOAPIVER:
+#ifdef FAULT_API_VERSION
+        *reinterpret_cast<DWORD *>(lParam1) = VIDEOAPIVERSION + 1;
+#else
         *reinterpret_cast<DWORD *>(lParam1) = VIDEOAPIVERSION;
+#endif
         return DV_ERR_OK;
     case DVM_GETERRORTEXT:
         return ErrorText(reinterpret_cast<VIDEO_GETERRORTEXT_PARMS *>(lParam1));
@@ -352,10 +449,17 @@ static DWORD ChannelMessage(DWORD channel, UINT message, LPARAM lParam1, LPARAM 
         caps->dwFlags = 0;
         caps->dwSrcRectXMod = caps->dwSrcRectYMod = caps->dwSrcRectWidthMod = caps->dwSrcRectHeightMod = 1;
         caps->dwDstRectXMod = caps->dwDstRectYMod = caps->dwDstRectWidthMod = caps->dwDstRectHeightMod = 1;
+#ifdef FAULT_RECT_CAPS
+        caps->dwDstRectWidthMod = 3; // a step its own rectangles do not keep
+#endif
         return DV_ERR_OK;
     }
     case DVM_SRC_RECT:
     case DVM_DST_RECT:
+#ifdef FAULT_QUERY_CLAIMS
+        if (lParam2 & VIDEO_CONFIGURE_QUERY)
+            return DV_ERR_OK; // claims the set it refuses
+#endif
         if (!(lParam2 & (VIDEO_CONFIGURE_GET | VIDEO_CONFIGURE_SET)))
             return DV_ERR_FLAGS;
         if (lParam2 & VIDEO_CONFIGURE_SET)
@@ -398,6 +502,10 @@ static LRESULT Open(VIDEO_OPEN_PARMS *open)
         return 0;
 #endif
     bool *flag = open->dwFlags == VIDEO_IN ? &VideoInOpen : open->dwFlags == VIDEO_EXTERNALIN ? &ExternalInOpen : NULL;
+#ifdef FAULT_SECOND_OPEN
+    if (flag == &VideoInOpen)
+        *flag = false; // a second VIDEO_IN opens as the same instance: its close ends the first
+#endif
     if (flag && !*flag) {
         *flag = true;
         return open->dwFlags;

@@ -26,7 +26,7 @@ static void CheckAbsentDevice(HANDLE board, const BoardFaults &saved)
     VIDEO_OPEN_PARMS parms;
     if (HDRVR channel = OpenChannel(VIDEO_IN, &parms)) {
         Pass("faults.absent", "VIDEO_IN opens while the device is gone (it is looked for later)");
-        CloseDriver(channel, 0, 0);
+        CloseInstance(channel);
     } else {
         // VIDEO_OPEN_PARMS.dwError: the "Error value supplied by the driver if the open operation fails".
         Expect(parms.dwError != Untouched && parms.dwError != DV_ERR_OK && IsDocumentedCode(parms.dwError),
@@ -45,13 +45,13 @@ static void CheckFailedReads(HANDLE board, const BoardFaults &saved)
     BITMAPINFOHEADER h;
     if (!channel || !GetFormat(channel, &h)) {
         if (channel)
-            CloseDriver(channel, 0, 0);
+            CloseInstance(channel);
         return;
     }
     static StreamClient c;
     DWORD size = h.biSizeImage ? h.biSizeImage : UncompressedSize(h);
     if (!StartClient(c, channel, CallbackFunction, Headers, size, 0) || InitStream(c) != DV_ERR_OK) {
-        CloseDriver(channel, 0, 0);
+        CloseInstance(channel);
         return;
     }
     c.keepsAllowed = true; // the headers of the failed reads may stay with the driver
@@ -87,7 +87,7 @@ static void CheckFailedReads(HANDLE board, const BoardFaults &saved)
     Send(channel, DVM_STREAM_FINI);
     Pump(c, 300);
     Control(board, IOCTL_BOARD_SET_FAULTS, const_cast<BoardFaults *>(&saved), sizeof saved, NULL, 0);
-    CloseDriver(channel, 0, 0);
+    CloseInstance(channel);
 }
 
 void CheckBoardFaults()

@@ -69,8 +69,9 @@ static void Record(StreamClient &c, UINT message, VIDEOHDR *h)
 {
     bool readd = false;
     EnterCriticalSection(&c.lock);
-    if (c.eventCount < ClientEvents)
-        c.events[c.eventCount++] = StreamEvent{message, static_cast<int>(c.phase), GetTickCount()};
+    StreamEvent *event = c.eventCount < ClientEvents ? &c.events[c.eventCount++] : NULL;
+    if (event)
+        *event = StreamEvent{message, static_cast<int>(c.phase), GetTickCount(), 0, Untouched};
     if (c.phase == PhaseEnded) {
         LeaveCriticalSection(&c.lock);
         return;
@@ -110,9 +111,14 @@ static void Record(StreamClient &c, UINT message, VIDEOHDR *h)
                      HeaderIndex(c, c.owned[0]), index);
             RemoveOwned(c, h);
             CheckReturned(c, h, index);
+            if (event) {
+                event->bytes = h->dwBytesUsed;
+                event->captured = h->dwTimeCaptured;
+            }
             readd = c.readd && c.phase < PhaseStop;
             if (readd) {
                 h->dwFlags = VHDR_PREPARED;
+                h->dwTimeCaptured = Untouched;
                 c.owned[c.ownedCount++] = h;
             }
         }
@@ -199,6 +205,7 @@ DWORD InitStream(StreamClient &c)
 DWORD AddHeader(StreamClient &c, VIDEOHDR *h)
 {
     h->dwFlags = VHDR_PREPARED; // as the capture layer leaves it
+    h->dwTimeCaptured = Untouched; // a driver that times its frames writes it
     EnterCriticalSection(&c.lock);
     c.owned[c.ownedCount++] = h;
     LeaveCriticalSection(&c.lock);
@@ -250,4 +257,17 @@ bool Pump(StreamClient &c, DWORD ms, bool (*done)(const StreamClient &))
         if (MsgWaitForMultipleObjects(c.event ? 1 : 0, &c.event, FALSE, 10, QS_ALLINPUT) == WAIT_OBJECT_0 && c.event)
             c.signals++;
     }
+}
+
+bool EndClient(StreamClient &c)
+{
+    if (c.ownedCount || !c.closeSeen)
+        return false;
+    for (int i = 0; i < c.headerCount; i++) {
+        FreeRecord(c.headers[i]->lpData);
+        FreeRecord(c.headers[i]);
+    }
+    c.headerCount = 0;
+    DeleteCriticalSection(&c.lock);
+    return true;
 }

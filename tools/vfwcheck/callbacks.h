@@ -14,10 +14,13 @@ extern const char *const CallbackNames[CallbackKinds];
 // has returned (the headers may be gone then, and are not looked at).
 enum Phase { PhaseInit, PhaseStart, PhaseStop, PhaseStopped, PhaseReset, PhaseFini, PhaseEnded };
 
+// For MM_DRVM_DATA of a header the client had added, also what the driver
+// wrote: dwBytesUsed, and dwTimeCaptured (Untouched where it wrote none).
 struct StreamEvent {
     UINT message;
     int phase;
     DWORD time;
+    DWORD bytes, captured;
 };
 
 const int ClientHeaders = 8;
@@ -54,5 +57,9 @@ void EnterPhase(StreamClient &c, Phase phase);
 // Delivers posted callbacks and looks at the headers of an event stream for
 // `ms` milliseconds, or until `done` holds.
 bool Pump(StreamClient &c, DWORD ms, bool (*done)(const StreamClient &) = NULL);
+// Frees the headers, buffers and lock of a function-callback stream that
+// ended cleanly (every header back, MM_DRVM_CLOSE seen): true when the client
+// may go. Those of any other stay, as the driver may still write into them.
+bool EndClient(StreamClient &c);
 
 #endif

@@ -118,7 +118,7 @@ static void OpenStep(Random &r, DWORD index, int slot)
     Step("%lu: open slot %d as %s%s", index, slot, type ? ChannelName(type) : "a configuration instance",
          fcc == FccVcap ? "" : " of type 'junk'");
     VIDEO_OPEN_PARMS parms;
-    Instances[slot].instance = type ? OpenChannel(type, &parms, fcc) : OpenDriver(Driver.name, Driver.section, 0);
+    Instances[slot].instance = type ? OpenChannel(type, &parms, fcc) : OpenInstance(NULL);
     Instances[slot].type = type;
 }
 
@@ -129,7 +129,7 @@ static void CloseStep(DWORD index, int slot)
         return;
     }
     Step("%lu: close slot %d", index, slot);
-    CloseDriver(Instances[slot].instance, 0, 0);
+    CloseInstance(Instances[slot].instance);
     Instances[slot] = Slot{};
     // With every channel closed the driver holds no header any more.
     if (!ChannelOpen())

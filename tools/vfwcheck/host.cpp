@@ -1,5 +1,6 @@
 // The driver host: loading through winmm as the video-capture layer does,
-// the two ways of sending a message, guarded records and the fault report.
+// the opens and closes and the two ways of sending a message (each traced
+// with --trace), guarded records and the fault report.
 #include <cstdio>
 #include "check.h"
 #include "host.h"
@@ -26,11 +27,12 @@ static WCHAR ModuleFile[MAX_PATH];
 static int ExtraReferences; // our own, which keep the module loaded
 static const DWORD Page = 4096; // x86
 static const char *FaultGroup = "vfwcheck";
+static const char *CrashRule; // where set, a crash is reported under it
 static DWORD CheckerThread; // the thread that sends the messages
 
 bool LoadDriver(const char *rule)
 {
-    ConfigInstance = OpenDriver(Driver.name, Driver.section, 0);
+    ConfigInstance = OpenInstance(NULL);
     if (!ConfigInstance) {
         // DRV_OPEN "Returns nonzero if successful"; lParam2 is zero for an
         // open "only for configuration" (installable-driver DRV_OPEN).
@@ -41,7 +43,7 @@ bool LoadDriver(const char *rule)
     DriverEntry = reinterpret_cast<DRIVERPROC>(reinterpret_cast<void *>(proc));
     if (!DriverEntry) {
         Fail(rule, "expected the module to export DriverProc, got no such export");
-        CloseDriver(ConfigInstance, 0, 0);
+        CloseInstance(ConfigInstance);
         ConfigInstance = NULL;
         return false;
     }
@@ -55,7 +57,7 @@ bool LoadDriver(const char *rule)
 void UnloadDriver()
 {
     if (ConfigInstance)
-        CloseDriver(ConfigInstance, 0, 0);
+        CloseInstance(ConfigInstance);
     ConfigInstance = NULL;
     DriverEntry = NULL;
     WCHAR file[MAX_PATH];
@@ -69,11 +71,14 @@ void FillOpenParms(VIDEO_OPEN_PARMS &parms, DWORD type, FOURCC fccType)
     parms = VIDEO_OPEN_PARMS{sizeof parms, fccType, 0, VIDEOAPIVERSION, type, Untouched, NULL, NULL, 0};
 }
 
-HDRVR OpenChannel(DWORD type, VIDEO_OPEN_PARMS *parms, FOURCC fccType)
+HDRVR OpenInstance(VIDEO_OPEN_PARMS *parms)
 {
     static const bool wine = GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version") != NULL;
-    FillOpenParms(*parms, type, fccType);
+    LONGLONG sent = Settings.trace ? TraceClock() : 0;
     HDRVR instance = OpenDriver(Driver.name, Driver.section, reinterpret_cast<LPARAM>(parms));
+    if (Settings.trace)
+        TraceMessage("OpenDriver", 0, DRV_OPEN, 0, reinterpret_cast<LPARAM>(parms),
+                     static_cast<DWORD>(reinterpret_cast<DWORD_PTR>(instance)), sent);
     // Wine's winmm frees the module twice after a refused DRV_OPEN; one more
     // reference of ours makes up for it.
     if (!instance && wine && Module) {
@@ -81,6 +86,20 @@ HDRVR OpenChannel(DWORD type, VIDEO_OPEN_PARMS *parms, FOURCC fccType)
         ExtraReferences++;
     }
     return instance;
+}
+
+void CloseInstance(HDRVR instance)
+{
+    LONGLONG sent = Settings.trace ? TraceClock() : 0;
+    DWORD result = static_cast<DWORD>(CloseDriver(instance, 0, 0));
+    if (Settings.trace)
+        TraceMessage("CloseDriver", reinterpret_cast<DWORD_PTR>(instance), DRV_CLOSE, 0, 0, result, sent);
+}
+
+HDRVR OpenChannel(DWORD type, VIDEO_OPEN_PARMS *parms, FOURCC fccType)
+{
+    FillOpenParms(*parms, type, fccType);
+    return OpenInstance(parms);
 }
 
 HDRVR OpenCaptureChannel(const char *rule)
@@ -95,7 +114,10 @@ HDRVR OpenCaptureChannel(const char *rule)
 
 DWORD Send(HDRVR instance, UINT message, LPARAM lParam1, LPARAM lParam2)
 {
+    LONGLONG sent = Settings.trace ? TraceClock() : 0;
     DWORD result = static_cast<DWORD>(SendDriverMessage(instance, message, lParam1, lParam2));
+    if (Settings.trace)
+        TraceMessage("SendDriverMessage", reinterpret_cast<DWORD_PTR>(instance), message, lParam1, lParam2, result, sent);
     if (message >= DVM_CONFIGURE_START)
         NoteCode(result);
     return result;
@@ -103,7 +125,10 @@ DWORD Send(HDRVR instance, UINT message, LPARAM lParam1, LPARAM lParam2)
 
 DWORD SendDirect(DWORD_PTR id, UINT message, LPARAM lParam1, LPARAM lParam2)
 {
+    LONGLONG sent = Settings.trace ? TraceClock() : 0;
     DWORD result = static_cast<DWORD>(DriverEntry(id, ConfigInstance, message, lParam1, lParam2));
+    if (Settings.trace)
+        TraceMessage("DriverProc", id, message, lParam1, lParam2, result, sent);
     if (message >= DVM_CONFIGURE_START)
         NoteCode(result);
     return result;
@@ -185,8 +210,8 @@ static LONG WINAPI ReportFault(EXCEPTION_POINTERS *info)
     if (!reported) {
         char rule[48];
         std::snprintf(rule, sizeof rule, "%s.crash", FaultGroup);
-        Fail(rule, "expected the driver to survive, got exception 0x%08lX at %p", r->ExceptionCode,
-             r->ExceptionAddress);
+        Fail(CrashRule ? CrashRule : rule, "expected the driver to survive, got exception 0x%08lX at %p",
+             r->ExceptionCode, r->ExceptionAddress);
     }
     Emit("@crashed");
     TerminateProcess(GetCurrentProcess(), r->ExceptionCode);
@@ -199,6 +224,11 @@ void InstallFaultReport(const char *group)
     CheckerThread = GetCurrentThreadId();
     SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX);
     SetUnhandledExceptionFilter(ReportFault);
+}
+
+void ReportCrashesAs(const char *rule)
+{
+    CrashRule = rule;
 }
 
 static Usage ReadUsage()

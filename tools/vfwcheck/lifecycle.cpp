@@ -37,12 +37,12 @@ static bool OpenCloseCycles(const DWORD *types, int typeCount, int count)
             if (!open[t]) {
                 Fail("lifecycle.cycles", "cycle %d: expected %s to open as before, got a refusal", i, ChannelName(types[t]));
                 for (int c = 0; c < t; c++)
-                    CloseDriver(open[c], 0, 0);
+                    CloseInstance(open[c]);
                 return false;
             }
         }
         for (int t = typeCount - 1; t >= 0; t--)
-            CloseDriver(open[t], 0, 0);
+            CloseInstance(open[t]);
     }
     return true;
 }
@@ -60,7 +60,7 @@ void CheckLifecycle()
     Expect(!wrong, "lifecycle.open-type", "DRV_OPEN of VIDEO_IN with fccType 'junk': expected a refusal, got %s",
            wrong ? "an instance" : "a refusal");
     if (wrong)
-        CloseDriver(wrong, 0, 0);
+        CloseInstance(wrong);
 
     // "Each of the different capture channels will receive a separate
     // DRV_OPEN message"; a driver decides which it serves.
@@ -86,12 +86,12 @@ void CheckLifecycle()
     Step("second DRV_OPEN of VIDEO_IN");
     if (HDRVR second = OpenChannel(VIDEO_IN, &parms)) {
         Pass("lifecycle.open-twice", "a second VIDEO_IN instance opens");
-        CloseDriver(second, 0, 0);
+        CloseInstance(second);
     } else {
         CheckRefusal("a second VIDEO_IN open", parms);
     }
     for (int i = count - 1; i >= 0; i--)
-        CloseDriver(open[i], 0, 0);
+        CloseInstance(open[i]);
 
     // DRV_CLOSE: "returns nonzero if its DriverProc successfully closes the
     // driver". winmm's CloseDriver hides the answer, so these go direct.

@@ -1,39 +1,90 @@
 // vfwcheck: a conformance checker and fuzzer for Video for Windows capture
-// drivers. The options, the check groups in order, each in a child process,
-// the shortening of a failing fuzz run, and the report.
+// drivers. The options, the header that describes the driver, the check
+// groups in order, each in a child process, the shortening of a failing fuzz
+// run, and the report (and its JUnit form).
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 #include "check.h"
 #include "host.h"
+#include "project_version.h"
 #include "runner.h"
 
 static const char Usage[] =
-    "usage: vfwcheck [--driver FILE | --device N] [--fuzz STEPS] [--seed S] [--verbose]\n"
-    "  --driver FILE  the capture driver, loaded as the video-capture layer loads it\n"
-    "  --device N     the Nth installed capture driver (0: msvideo, 1: msvideo1, ...)\n"
-    "  --fuzz STEPS   also send STEPS random messages, from seed S (1 unless --seed)\n"
-    "  --verbose      list the checks that pass as well\n";
+    "usage: vfwcheck [--driver FILE | --device N] [options]\n"
+    "  --driver FILE      the capture driver, loaded as the video-capture layer loads it\n"
+    "  --device N         the Nth installed capture driver (0: msvideo, 1: msvideo1, ...)\n"
+    "  --only GROUPS      run only these groups (a comma list), --skip GROUPS all but these:\n"
+    "                     lifecycle, format, stream, order, records, robustness, faults, queries, fuzz\n"
+    "  --frames N         frames for each stream of the stream group (12)\n"
+    "  --watchdog MS      ms a group may go without progress (15000); frames may take a third of it per 12\n"
+    "  --formats all      also stream every size step and colour space the driver accepts\n"
+    "  --fuzz STEPS       also send STEPS random messages, from seed S (1 unless --seed)\n"
+    "  --exit-on-fail     stop at the first failure\n"
+    "  --verbose          list the checks that pass as well; --no-warnings hides the warnings\n"
+    "  --trace            print every message sent to the driver, its parameters, answer and time\n"
+    "  --junit FILE       also write the report as JUnit XML\n"
+    "  --version          print vfwcheck's version\n";
 
 // The queries come last: they ask for the text of every code seen before.
-// "records" runs once for each of its rows.
-static const char *const Groups[] = {"lifecycle", "format", "stream", "records", "robustness", "faults", "queries"};
+// "records" and "order" run once for each of their rows.
+static const char *const Groups[] = {"lifecycle", "format", "stream", "order", "records", "robustness", "faults",
+                                     "queries"};
 static const int ShortTail = 24, HalvingTrials = 16, ListedSteps = 40;
 
 struct Options {
-    const char *driver = NULL, *child = NULL, *codes = NULL, *steps = NULL;
+    const char *driver = NULL, *child = NULL, *codes = NULL, *steps = NULL, *only = NULL, *skip = NULL, *junit = NULL;
     int device = -1, row = -1;
     DWORD fuzz = 0, seed = 1;
-    bool verbose = false;
+    bool verbose = false, noWarnings = false, version = false;
 };
+
+// Whether `name` is in the comma list.
+static bool Listed(const char *list, const char *name)
+{
+    size_t length = std::strlen(name);
+    for (const char *p = list; p && *p; p += *p == ',') {
+        size_t span = std::strcspn(p, ",");
+        if (span == length && !std::strncmp(p, name, length))
+            return true;
+        p += span;
+    }
+    return false;
+}
+
+// Every name of the list a group (or fuzz).
+static bool ValidGroups(const char *list)
+{
+    for (const char *p = list; p && *p; p += *p == ',') {
+        size_t span = std::strcspn(p, ",");
+        bool known = span == 4 && !std::strncmp(p, "fuzz", 4);
+        for (const char *group : Groups)
+            known = known || (span == std::strlen(group) && !std::strncmp(p, group, span));
+        if (!known)
+            return false;
+        p += span;
+    }
+    return true;
+}
+
+static bool Selected(const Options &o, const char *group)
+{
+    return (!o.only || Listed(o.only, group)) && !Listed(o.skip, group);
+}
 
 static bool Parse(int argc, char **argv, Options &o)
 {
     for (int i = 1; i < argc; i++) {
         const char *a = argv[i], *v = i + 1 < argc ? argv[i + 1] : NULL;
-        if (!std::strcmp(a, "--verbose")) {
-            o.verbose = true;
+        bool *flag = !std::strcmp(a, "--verbose")        ? &o.verbose
+                   : !std::strcmp(a, "--no-warnings")    ? &o.noWarnings
+                   : !std::strcmp(a, "--version")        ? &o.version
+                   : !std::strcmp(a, "--exit-on-fail")   ? &Settings.stopAtFail
+                   : !std::strcmp(a, "--trace")          ? &Settings.trace
+                                                         : NULL;
+        if (flag) {
+            *flag = true;
             continue;
         }
         if (!v)
@@ -46,6 +97,18 @@ static bool Parse(int argc, char **argv, Options &o)
             o.fuzz = std::strtoul(v, NULL, 10);
         else if (!std::strcmp(a, "--seed"))
             o.seed = std::strtoul(v, NULL, 10);
+        else if (!std::strcmp(a, "--frames"))
+            Settings.frames = std::atoi(v);
+        else if (!std::strcmp(a, "--watchdog"))
+            Settings.watchdog = std::strtoul(v, NULL, 10);
+        else if (!std::strcmp(a, "--formats") && !std::strcmp(v, "all"))
+            Settings.allFormats = true;
+        else if (!std::strcmp(a, "--only") && ValidGroups(v))
+            o.only = v;
+        else if (!std::strcmp(a, "--skip") && ValidGroups(v))
+            o.skip = v;
+        else if (!std::strcmp(a, "--junit"))
+            o.junit = v;
         else if (!std::strcmp(a, "--child"))
             o.child = v;
         else if (!std::strcmp(a, "--codes"))
@@ -58,19 +121,25 @@ static bool Parse(int argc, char **argv, Options &o)
             return false;
         i++;
     }
-    return (o.driver != NULL) != (o.device >= 0) && o.device < 10;
+    // A stream's timing needs three frames; a watchdog under a second leaves no time for one.
+    return o.version || ((o.driver != NULL) != (o.device >= 0) && o.device < 10 && Settings.frames >= 3 &&
+                         Settings.watchdog >= 1000);
 }
 
 static int RunGroup(const Options &o)
 {
     InstallFaultReport(o.child);
     std::string group = o.child;
-    if (group == "lifecycle") {
+    if (group == "about") {
+        DescribeDriver();
+    } else if (group == "lifecycle") {
         CheckLifecycle();
     } else if (group == "format") {
         CheckFormat();
     } else if (group == "stream") {
         CheckStream();
+    } else if (group == "order") {
+        CheckOrder(o.row);
     } else if (group == "records") {
         CheckRecords(o.row);
     } else if (group == "robustness") {
@@ -94,7 +163,9 @@ static int RunGroup(const Options &o)
     return 0;
 }
 
-static void Print(const char *group, const ChildRun &run)
+// The group's counts, then its lines: failures, information and the
+// runner's own always, warnings unless --no-warnings, passes with --verbose.
+static void Print(const Options &o, const char *group, const ChildRun &run)
 {
     if (run.skipped && !run.passes && !run.fails)
         std::printf("%s: not run (no fault injection device)\n", group);
@@ -102,8 +173,11 @@ static void Print(const char *group, const ChildRun &run)
         std::printf("%s: %d passed, %d failed, %d warnings\n", group, run.passes, run.fails, run.warnings);
     else
         std::printf("%s: %d passed, %d failed\n", group, run.passes, run.fails);
-    for (const std::string &line : run.lines)
-        std::printf("  %s\n", line.c_str());
+    for (const ReportLine &line : run.lines) {
+        bool pass = !line.text.compare(0, 5, "pass "), warning = !line.text.compare(0, 5, "WARN ");
+        if ((!pass || o.verbose) && (!warning || !o.noWarnings))
+            std::printf("  %s\n", line.text.c_str());
+    }
     std::fflush(stdout);
 }
 
@@ -114,6 +188,21 @@ static void Merge(ChildRun &into, const ChildRun &run)
     into.warnings += run.warnings;
     into.lines.insert(into.lines.end(), run.lines.begin(), run.lines.end());
     into.codes.insert(into.codes.end(), run.codes.begin(), run.codes.end());
+}
+
+static int Rows(const char *group)
+{
+    return !std::strcmp(group, "records") ? SizedRecordCount : !std::strcmp(group, "order") ? OrderCheckCount : 0;
+}
+
+// A group's run, its rows each in a child of its own, merged.
+static ChildRun RunGroupChildren(const char *group, const std::string &arguments)
+{
+    int rows = Rows(group);
+    ChildRun run = RunChild(group, rows ? arguments + " --row 0" : arguments, false);
+    for (int row = 1; row < rows && !(Settings.stopAtFail && run.fails); row++)
+        Merge(run, RunChild(group, arguments + " --row " + std::to_string(row), false));
+    return run;
 }
 
 static std::string Join(const std::vector<DWORD> &steps)
@@ -140,7 +229,7 @@ static std::string FuzzArguments(const std::string &target, const Options &o, DW
 static bool StillFails(const std::string &target, const Options &o, const std::string &rule, DWORD last,
                        const std::vector<DWORD> &steps)
 {
-    ChildRun run = RunChild("fuzz", FuzzArguments(target, o, last, Join(steps)), false, false);
+    ChildRun run = RunChild("fuzz", FuzzArguments(target, o, last, Join(steps)), false);
     return run.fails && run.firstFailRule == rule;
 }
 
@@ -178,20 +267,22 @@ static void ReportFuzz(const std::string &target, const Options &o, ChildRun &ru
     DWORD last = std::strtoul(run.lastStep.c_str(), NULL, 10);
     if (!run.fails || !last || run.firstFailRule.find("leak") != std::string::npos) {
         if (run.fails)
-            run.lines.push_back("seed " + std::to_string(o.seed) + ": vfwcheck " + target + " --fuzz " +
-                                std::to_string(o.fuzz) + " --seed " + std::to_string(o.seed));
+            run.lines.push_back(ReportLine{"seed " + std::to_string(o.seed) + ": vfwcheck " + target + " --fuzz " +
+                                           std::to_string(o.fuzz) + " --seed " + std::to_string(o.seed), 0});
         return;
     }
     std::printf("fuzz: step %lu failed; shortening the steps that reproduce it\n", last);
     std::fflush(stdout);
     std::vector<DWORD> steps = Shorten(target, o, run.firstFailRule, last);
-    ChildRun replay = RunChild("fuzz", FuzzArguments(target, o, last, Join(steps)), false, true);
-    run.lines.push_back("seed " + std::to_string(o.seed) + ", " + std::to_string(steps.size()) + " of " +
-                        std::to_string(last) + " steps reproduce it: vfwcheck " + FuzzArguments(target, o, last, Join(steps)));
+    ChildRun replay = RunChild("fuzz", FuzzArguments(target, o, last, Join(steps)), true);
+    DWORD at = run.lines.empty() ? 0 : run.lines.back().at;
+    run.lines.push_back(ReportLine{"seed " + std::to_string(o.seed) + ", " + std::to_string(steps.size()) + " of " +
+                                   std::to_string(last) + " steps reproduce it: vfwcheck " +
+                                   FuzzArguments(target, o, last, Join(steps)), at});
     int listed = 0;
     for (const std::string &step : replay.steps)
         if (listed++ < ListedSteps)
-            run.lines.push_back("  step " + step);
+            run.lines.push_back(ReportLine{"  step " + step, at});
 }
 
 // The display name of the target and the arguments that name it to a child.
@@ -220,12 +311,30 @@ static bool DescribeTarget(const Options &o, std::string &name, std::string &arg
     return file[0] != '\0';
 }
 
+// The header: the target, then the driver as a child described it.
+static std::vector<std::string> PrintHeader(const std::string &name, const std::string &target)
+{
+    std::printf("vfwcheck %s: %s\n", PROJECT_VERSION_TEXT, name.c_str());
+    ChildRun about = RunChild("about", target, false);
+    for (const std::string &line : about.about)
+        std::printf("  %s\n", line.c_str());
+    for (const ReportLine &line : about.lines)
+        if (!line.text.compare(0, 5, "FAIL "))
+            std::printf("  not described: %s\n", line.text.c_str());
+    std::fflush(stdout);
+    return about.about;
+}
+
 int main(int argc, char **argv)
 {
     Options o;
     if (!Parse(argc, argv, o)) {
         std::fputs(Usage, stderr);
         return 2;
+    }
+    if (o.version) {
+        std::printf("vfwcheck %s\n", PROJECT_VERSION_TEXT);
+        return 0;
     }
     std::string name, target;
     bool found = DescribeTarget(o, name, target);
@@ -235,35 +344,61 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "vfwcheck: no capture driver is installed as %s\n", name.c_str());
         return 2;
     }
-    std::printf("vfwcheck: %s\n", name.c_str());
+    std::vector<std::string> about = PrintHeader(name, target);
+    std::vector<GroupResult> results;
     int passes = 0, fails = 0, warnings = 0;
-    std::string codes;
+    std::string codes, notRun;
     for (const char *group : Groups) {
+        if (Settings.stopAtFail && fails)
+            break;
+        if (!Selected(o, group)) {
+            notRun += (notRun.empty() ? "" : ", ") + std::string(group);
+            continue;
+        }
         std::string arguments = target;
         if (!std::strcmp(group, "queries") && !codes.empty())
             arguments += " --codes " + codes;
-        ChildRun run = RunChild(group, arguments + (std::strcmp(group, "records") ? "" : " --row 0"), o.verbose, false);
-        for (int row = 1; !std::strcmp(group, "records") && row < SizedRecordCount; row++)
-            Merge(run, RunChild(group, arguments + " --row " + std::to_string(row), o.verbose, false));
+        GroupResult result = {group, ChildRun(), {}, 0};
+        GetLocalTime(&result.started);
+        DWORD start = GetTickCount();
+        result.run = RunGroupChildren(group, arguments);
+        result.ms = GetTickCount() - start;
+        ChildRun &run = result.run;
         for (DWORD code : run.codes)
             if (("," + codes + ",").find("," + std::to_string(code) + ",") == std::string::npos)
                 codes += (codes.empty() ? "" : ",") + std::to_string(code);
-        Print(group, run);
+        // The error texts are asked for the codes the groups before gave.
+        if (!std::strcmp(group, "queries") && !notRun.empty())
+            run.lines.push_back(ReportLine{"note: error texts only for the codes of the groups run; not run: " + notRun,
+                                           run.lines.empty() ? 0 : run.lines.back().at});
+        Print(o, group, run);
         passes += run.passes;
         fails += run.fails;
         warnings += run.warnings;
+        results.push_back(result);
     }
-    if (o.fuzz) {
-        ChildRun run = RunChild("fuzz", FuzzArguments(target, o, o.fuzz, ""), o.verbose, false);
-        ReportFuzz(target, o, run);
-        Print("fuzz", run);
-        passes += run.passes;
-        fails += run.fails;
-        warnings += run.warnings;
+    if (o.fuzz && Selected(o, "fuzz") && !(Settings.stopAtFail && fails)) {
+        GroupResult result = {"fuzz", ChildRun(), {}, 0};
+        GetLocalTime(&result.started);
+        DWORD start = GetTickCount();
+        result.run = RunChild("fuzz", FuzzArguments(target, o, o.fuzz, ""), false);
+        ReportFuzz(target, o, result.run);
+        result.ms = GetTickCount() - start;
+        Print(o, "fuzz", result.run);
+        passes += result.run.passes;
+        fails += result.run.fails;
+        warnings += result.run.warnings;
+        results.push_back(result);
     }
+    if (Settings.stopAtFail && fails)
+        std::printf("stopped at the first failure (--exit-on-fail)\n");
     if (warnings)
         std::printf("%d passed, %d failed, %d warnings\n", passes, fails, warnings);
     else
         std::printf("%d passed, %d failed\n", passes, fails);
+    if (o.junit && !WriteJUnit(o.junit, results, about)) {
+        std::fprintf(stderr, "vfwcheck: cannot write %s\n", o.junit);
+        return 2;
+    }
     return fails ? 1 : 0;
 }

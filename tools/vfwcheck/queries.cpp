@@ -1,6 +1,7 @@
 // Queries: DVM_GETVIDEOAPIVER, DVM_GET_CHANNEL_CAPS, DVM_SRC_RECT and
-// DVM_DST_RECT, DVM_DIALOG with VIDEO_DLG_QUERY on every channel that opens,
-// and DVM_GETERRORTEXT for every code the driver answered during the run.
+// DVM_DST_RECT, the capabilities held against behaviour (capabilities.cpp),
+// DVM_DIALOG with VIDEO_DLG_QUERY on every channel that opens, and
+// DVM_GETERRORTEXT for every code the driver answered during the run.
 #include <string>
 #include "check.h"
 #include "host.h"
@@ -13,11 +14,13 @@ static void CheckApiVersion(HDRVR channel, const char *name)
     // returning the VIDEOAPIVERSION constant in the address pointed to by lParam1."
     DWORD version = Untouched;
     DWORD result = Send(channel, DVM_GETVIDEOAPIVER, reinterpret_cast<LPARAM>(&version), 0);
-    Expect(result == DV_ERR_OK && version && version != Untouched, "queries.api-version",
-           "%s: expected DV_ERR_OK and a version, got %s and version %lu", name, CodeName(result), version);
+    Expect(result == DV_ERR_OK && version == VIDEOAPIVERSION, "queries.api-version",
+           "%s: expected DV_ERR_OK and VIDEOAPIVERSION (%u), got %s and version %lu", name, VIDEOAPIVERSION,
+           CodeName(result), version);
 }
 
-static void CheckChannelCaps(HDRVR channel, const char *name)
+// True, with the caps in `kept`, where they were given with every granularity.
+static bool CheckChannelCaps(HDRVR channel, const char *name, CHANNEL_CAPS &kept)
 {
     CHANNEL_CAPS *caps = static_cast<CHANNEL_CAPS *>(GuardedRecord(sizeof(CHANNEL_CAPS), "queries.channel-caps", "CHANNEL_CAPS"));
     FillMemory(caps, sizeof *caps, 0xCC);
@@ -40,7 +43,10 @@ static void CheckChannelCaps(HDRVR channel, const char *name)
         Warn("queries.channel-caps", "%s: a rectangle granularity of 0 (1 is the finest)", name);
     else
         Pass("queries.channel-caps", "%s: dwFlags 0x%08lX", name, caps->dwFlags);
+    bool usable = result == DV_ERR_OK && written && granular;
+    kept = *caps;
     FreeRecord(caps);
+    return usable;
 }
 
 static void CheckRect(HDRVR channel, const char *name, UINT message, const char *messageName)
@@ -130,9 +136,11 @@ void CheckQueries(const std::vector<DWORD> &codes)
             textChannel = open[i];
         Step("queries on %s", t.name);
         CheckApiVersion(open[i], t.name);
-        CheckChannelCaps(open[i], t.name);
+        CHANNEL_CAPS caps;
+        bool usable = CheckChannelCaps(open[i], t.name, caps);
         CheckRect(open[i], t.name, DVM_SRC_RECT, "DVM_SRC_RECT");
         CheckRect(open[i], t.name, DVM_DST_RECT, "DVM_DST_RECT");
+        CheckCapabilities(open[i], t.name, usable ? &caps : NULL);
         CheckDialogQuery(open[i], t.name);
     }
     if (textChannel)
@@ -141,6 +149,6 @@ void CheckQueries(const std::vector<DWORD> &codes)
         Fail("queries.open", "expected a channel to query, got every channel type refused");
     for (HDRVR channel : open)
         if (channel)
-            CloseDriver(channel, 0, 0);
+            CloseInstance(channel);
     UnloadDriver();
 }

@@ -1,5 +1,6 @@
-// The report lines of a child run and the names of the error codes. Lines
-// go to standard output whole, in one write each, from any thread.
+// The report lines of a child run, the run's settings and the names of the
+// error codes. Lines go to standard output whole, in one write each, from
+// any thread.
 #include <cstdarg>
 #include <cstdio>
 #include "check.h"
@@ -12,6 +13,8 @@ static const char *const CodeNames[DV_ERR_LASTERROR + 1] = {
     "DV_ERR_ALLOCATED", "DV_ERR_BADDEVICEID", "DV_ERR_INVALHANDLE", "DV_ERR_BADERRNUM",
     "DV_ERR_NO_BUFFERS", "DV_ERR_MEM_CONFLICT", "DV_ERR_IO_CONFLICT", "DV_ERR_DMA_CONFLICT",
     "DV_ERR_INT_CONFLICT", "DV_ERR_PROTECT_ONLY"};
+
+RunSettings Settings;
 
 const ChannelType ChannelTypes[4] = {
     {VIDEO_EXTERNALIN, "VIDEO_EXTERNALIN"}, {VIDEO_IN, "VIDEO_IN"},
@@ -39,6 +42,7 @@ static void WriteLine(const char *prefix, const char *rule, const char *format, 
 void Pass(const char *rule, const char *format, ...) { REPORT_LINE("pass ", rule); }
 void Fail(const char *rule, const char *format, ...) { REPORT_LINE("FAIL ", rule); }
 void Warn(const char *rule, const char *format, ...) { REPORT_LINE("WARN ", rule); }
+void Info(const char *rule, const char *format, ...) { REPORT_LINE("info ", rule); }
 void Step(const char *format, ...) { REPORT_LINE("@step ", NULL); }
 void Emit(const char *format, ...) { REPORT_LINE("", NULL); }
 
@@ -46,6 +50,11 @@ bool Expect(bool ok, const char *rule, const char *format, ...)
 {
     REPORT_LINE(ok ? "pass " : "FAIL ", rule);
     return ok;
+}
+
+DWORD FrameWait(int frames)
+{
+    return Settings.watchdog / 3 * (frames > 12 ? frames : 12) / 12;
 }
 
 bool IsDocumentedCode(DWORD code)

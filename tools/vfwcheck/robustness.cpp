@@ -141,7 +141,7 @@ static HDRVR OpenSizedChannel(BITMAPINFOHEADER &header)
     HDRVR channel = OpenCaptureChannel("robust.open");
     if (channel && !GetFormat(channel, &header)) {
         Fail("robust.open", "expected the VIDEO_IN format to size the records, got none");
-        CloseDriver(channel, 0, 0);
+        CloseInstance(channel);
         channel = NULL;
     }
     if (!channel)
@@ -173,7 +173,7 @@ void CheckRecords(int row)
         Send(channel, DVM_STREAM_RESET);
         Send(channel, DVM_STREAM_FINI);
     }
-    CloseDriver(channel, 0, 0);
+    CloseInstance(channel);
     UnloadDriver();
 }
 
@@ -202,9 +202,9 @@ void CheckRobustness()
                    "DV_ERR_NOTSUPPORTED, got %s", message, ChannelTypes[i].name, CodeName(result));
         }
         if (others[i])
-            CloseDriver(others[i], 0, 0);
+            CloseInstance(others[i]);
     }
-    CloseDriver(channel, 0, 0);
+    CloseInstance(channel);
 
     // The host never sends these, so they go to DriverProc directly.
     Step("messages to a closed VIDEO_IN instance");

@@ -1,16 +1,19 @@
 // Stream: the sequence the capture layer sends (init, prepare, add, start,
 // stop, reset, unprepare, fini) once for each callback type, every callback
-// checked as it comes (client.cpp); the error and position queries while
-// running; a stop that takes hold; a starved stream's processor time;
-// DVM_FRAME; adds on channels that do not capture; and, last, the capture
-// window's end of a stream stopped inside a read.
+// checked as it comes (callbacks.cpp); the error and position queries, the
+// frame timing and a second instance while running; a stop that takes hold;
+// a starved stream's processor time and dropped frames; DVM_FRAME; adds on
+// channels that do not capture; and, last, the capture window's end of a
+// stream stopped inside a read.
+#include <vector>
 #include "check.h"
 #include "callbacks.h"
 #include "host.h"
 
 static const int Headers = 4;
 static const DWORD Quiet = 1000;      // ms: a stopped stream is quiet by then
-static const DWORD DataWait = 5000;   // ms for three rounds of the headers
+static const DWORD AskedUs = 40000;   // 25 frames a second, a rate every device of this kind gives
+static const DWORD MinToleranceUs = 5000; // the timing tolerance: the larger of this and a fifth of the interval
 static const DWORD Poison = 0xA5A5A5A4;
 static const DWORD SlowFrameUs = 200000; // a read long enough to stop inside it
 static const DWORD Linger = 2000;        // ms watched after the capture window's fini
@@ -22,7 +25,7 @@ static StreamClient Clients[CallbackKinds + 2];
 static bool PrepareDeclined, ResetDeclined;
 static int FiniDropped = -1;
 
-static bool EnoughData(const StreamClient &c) { return c.dataCount >= 3 * Headers; }
+static bool EnoughData(const StreamClient &c) { return c.dataCount >= Settings.frames; }
 static bool Closed(const StreamClient &c) { return c.closeSeen; }
 static bool AllBack(const StreamClient &c) { return c.ownedCount == 0; }
 static bool TwoFrames(const StreamClient &c) { return c.dataCount >= 2; }
@@ -142,6 +145,113 @@ static void CheckOpenClose(StreamClient &c)
         Warn("stream.close-timing", "MM_DRVM_CLOSE comes with DVM_STREAM_STOP, before DVM_STREAM_FINI where it is documented");
 }
 
+// A duration in microseconds as milliseconds with one decimal, in one of a
+// few rotating buffers.
+static const char *Ms(DWORD us)
+{
+    static char buffers[4][16];
+    static int next;
+    char *text = buffers[next++ & 3];
+    wsprintfA(text, "%lu.%lu", us / 1000, us % 1000 / 100);
+    return text;
+}
+
+static bool Near(DWORD a, DWORD b, DWORD tolerance)
+{
+    return (a > b ? a - b : b - a) <= tolerance;
+}
+
+// The timing of the frames handed back filled while the stream ran, over
+// their mean interval. Measured on arrival against the rate asked, the rate
+// is told as information; faster than asked is a failure (a client gets more
+// frames than it asked for), slower is not, as a device may set its rate
+// itself or a slow machine miss frames. dwTimeCaptured, the capture time in milliseconds, where the driver
+// writes it: in every frame, rising, by dwMicroSecPerFrame or by the
+// interval measured.
+static void CheckTiming(StreamClient &c, DWORD askedUs)
+{
+    std::vector<StreamEvent> frames;
+    EnterCriticalSection(&c.lock);
+    for (LONG i = 0; i < c.eventCount; i++)
+        if (c.events[i].message == MM_DRVM_DATA && c.events[i].phase == PhaseStart && c.events[i].bytes)
+            frames.push_back(c.events[i]);
+    LeaveCriticalSection(&c.lock);
+    if (frames.size() < 3)
+        return; // stream.data tells
+    DWORD n = static_cast<DWORD>(frames.size()) - 1, tolerance = askedUs / 5 > MinToleranceUs ? askedUs / 5 : MinToleranceUs;
+    DWORD arrivalUs = (frames[n].time - frames[0].time) * 1000 / n;
+    DWORD perSecond = arrivalUs ? 100000000 / arrivalUs : 0; // hundredths
+    if (arrivalUs + tolerance < askedUs)
+        Fail("stream.rate", "%lu frames: expected one every %s ms, within %s ms, got one every %s ms (%lu.%02lu a second)",
+             n + 1, Ms(askedUs), Ms(tolerance), Ms(arrivalUs), perSecond / 100, perSecond % 100);
+    else if (arrivalUs > askedUs + tolerance)
+        Info("stream.rate", "%lu frames: one every %s ms (%lu.%02lu a second) where %s ms was asked: the device sets its "
+             "own rate (tolerance %s ms)", n + 1, Ms(arrivalUs), perSecond / 100, perSecond % 100, Ms(askedUs), Ms(tolerance));
+    else
+        Info("stream.rate", "%lu frames: one every %s ms (%lu.%02lu a second), %s ms asked, within %s ms", n + 1,
+             Ms(arrivalUs), perSecond / 100, perSecond % 100, Ms(askedUs), Ms(tolerance));
+
+    DWORD filled = 0, fall = 0;
+    for (DWORD i = 0; i <= n; i++) {
+        filled += frames[i].captured != Untouched;
+        if (i && !fall && frames[i].captured <= frames[i - 1].captured)
+            fall = i;
+    }
+    if (!filled) {
+        Warn("stream.time-captured", "dwTimeCaptured never written: clients can time frames only on arrival");
+        return;
+    }
+    DWORD stampUs = static_cast<DWORD>(static_cast<ULONGLONG>(frames[n].captured - frames[0].captured) * 1000 / n);
+    char got[96];
+    if (filled <= n)
+        wsprintfA(got, "it written in %lu of %lu frames", filled, n + 1);
+    else if (fall)
+        wsprintfA(got, "%lu after %lu", frames[fall].captured, frames[fall - 1].captured);
+    else
+        wsprintfA(got, "a rise of %s ms a frame", Ms(stampUs));
+    bool ok = filled > n && !fall && (Near(stampUs, askedUs, tolerance) || Near(stampUs, arrivalUs, tolerance));
+    Expect(ok, "stream.time-captured", "%lu frames: expected dwTimeCaptured in each, rising by %s ms (dwMicroSecPerFrame) "
+           "or by the %s ms measured, within %s ms, got %s", n + 1, Ms(askedUs), Ms(arrivalUs), Ms(tolerance), got);
+}
+
+static void CALLBACK IgnoreCallback(HDRVR, UINT, DWORD_PTR, DWORD_PTR, DWORD_PTR) {}
+
+static LONG FramesWanted;
+static bool FramesCame(const StreamClient &c) { return c.dataCount >= FramesWanted; }
+
+// "It's up to you to decide if your device driver will support more than one
+// client simultaneously": a second VIDEO_IN instance while this stream runs
+// may be refused, and where it opens its set of the current format and its
+// DVM_STREAM_INIT may be refused or work; none of it may disturb the stream
+// that runs, whose frames keep coming.
+static void CheckSecondInstance(StreamClient &c)
+{
+    Step("a second VIDEO_IN instance while the %s stream runs", CallbackNames[c.kind]);
+    VIDEO_OPEN_PARMS parms;
+    HDRVR second = OpenChannel(VIDEO_IN, &parms);
+    char what[160] = "a second VIDEO_IN instance refused";
+    bool documented = true;
+    if (second) {
+        std::vector<BYTE> record;
+        DWORD get = GetFormatRecord(second, record);
+        DWORD set = get == DV_ERR_OK ? SetFormatRecord(second, record) : get;
+        VIDEO_STREAM_INIT_PARMS init = {AskedUs, reinterpret_cast<DWORD_PTR>(IgnoreCallback), 0, CALLBACK_FUNCTION,
+                                        reinterpret_cast<DWORD_PTR>(second)};
+        DWORD initialised = Send(second, DVM_STREAM_INIT, reinterpret_cast<LPARAM>(&init), sizeof init);
+        DWORD fini = initialised == DV_ERR_OK ? Send(second, DVM_STREAM_FINI) : DV_ERR_OK;
+        CloseInstance(second);
+        documented = IsDocumentedCode(set) && IsDocumentedCode(initialised) && IsDocumentedCode(fini);
+        wsprintfA(what, "a second VIDEO_IN instance opened, its set of the current format answered %s, its "
+                  "DVM_STREAM_INIT %s", CodeName(set), CodeName(initialised));
+    }
+    FramesWanted = c.dataCount + 3;
+    DWORD wait = FrameWait(3);
+    LONG before = c.dataCount;
+    bool going = Pump(c, wait, FramesCame);
+    Expect(documented && going, "stream.second-instance", "%s: expected documented answers and the running stream's "
+           "frames to keep coming, got %ld frames in %lu ms after it", what, c.dataCount - before, wait);
+}
+
 static void RunStream(HDRVR channel, CallbackKind kind, DWORD bufferSize, DWORD imageSize)
 {
     StreamClient &c = Clients[kind];
@@ -152,6 +262,7 @@ static void RunStream(HDRVR channel, CallbackKind kind, DWORD bufferSize, DWORD 
         return;
     }
     c.readd = true;
+    c.frameUs = AskedUs;
     DWORD result = InitStream(c);
     if (result != DV_ERR_OK) {
         // VIDEO_STREAM_INIT_PARMS names CALLBACK_WINDOW and CALLBACK_FUNCTION.
@@ -180,8 +291,13 @@ static void RunStream(HDRVR channel, CallbackKind kind, DWORD bufferSize, DWORD 
     Expect(result == DV_ERR_OK, "stream.start", "%s callbacks: expected DV_ERR_OK, got %s", name, CodeName(result));
     if (kind == CallbackFunction)
         CheckRunningQueries(channel);
-    Expect(Pump(c, DataWait, EnoughData), "stream.data", "%s callbacks: expected %d headers handed back and added "
-           "again within %lu ms, got %ld", name, 3 * Headers, DataWait, c.dataCount);
+    DWORD wait = FrameWait(Settings.frames);
+    Expect(Pump(c, wait, EnoughData), "stream.data", "%s callbacks: expected %d headers handed back and added "
+           "again within %lu ms, got %ld", name, Settings.frames, wait, c.dataCount);
+    if (kind == CallbackFunction) {
+        CheckTiming(c, AskedUs);
+        CheckSecondInstance(c);
+    }
     CheckStop(c);
 
     // DVM_STREAM_RESET: "For each unused buffer ... the driver must set
@@ -231,19 +347,33 @@ static void CheckStarved(HDRVR channel, DWORD bufferSize)
     StreamClient &c = Clients[CallbackKinds];
     Step("a started stream without buffers");
     StartClient(c, channel, CallbackFunction, 0, bufferSize, 0);
+    c.frameUs = AskedUs;
     if (InitStream(c) != DV_ERR_OK)
         return; // reported by the function stream
     EnterPhase(c, PhaseStart);
     Send(channel, DVM_STREAM_START);
+    DWORD started = GetTickCount();
     Sleep(200);
     DWORD cpu = ProcessCpuMs(), start = GetTickCount();
     Sleep(1000);
     DWORD used = ProcessCpuMs() - cpu, spent = GetTickCount() - start;
     Expect(used <= spent / 10, "stream.starved-cpu", "a started stream without buffers: expected under %lu ms of "
            "processor time in %lu ms, got %lu ms", spent / 10, spent, used);
+    // DVM_STREAM_GETERROR: "If the driver has had to drop captured frames
+    // because the client has not sent enough buffers to receive them, the
+    // driver should return DV_ERR_NO_BUFFERS ... and should return the number
+    // of dropped frames". Where it is declined, the running stream's check
+    // has said so.
+    DWORD error = Untouched, dropped = Untouched, starved = GetTickCount() - started;
+    DWORD result = Send(channel, DVM_STREAM_GETERROR, reinterpret_cast<LPARAM>(&error), reinterpret_cast<LPARAM>(&dropped));
+    if (result != DV_ERR_NOTSUPPORTED)
+        Expect(result == DV_ERR_OK && IsDocumentedCode(error) && dropped && dropped <= starved, "stream.dropped",
+               "%lu ms without buffers at a frame every %lu ms asked: expected DV_ERR_OK and 1 to %lu frames dropped, "
+               "got %s, code %s and %lu dropped", starved, AskedUs / 1000, starved, CodeName(result), CodeName(error),
+               dropped);
     EnterPhase(c, PhaseStop);
     start = GetTickCount();
-    DWORD result = Send(channel, DVM_STREAM_STOP);
+    result = Send(channel, DVM_STREAM_STOP);
     DWORD took = GetTickCount() - start;
     Expect(result == DV_ERR_OK && took < Quiet, "stream.stop", "a starved stream: expected DV_ERR_OK within %lu ms, "
            "got %s after %lu ms", Quiet, CodeName(result), took);
@@ -308,7 +438,7 @@ static void CheckOtherChannels(DWORD bufferSize)
             Expect(IsDocumentedCode(result) && h->dwFlags == VHDR_PREPARED, "stream.other-channel",
                    "DVM_STREAM_ADDBUFFER on %s: expected a documented refusal that leaves dwFlags VHDR_PREPARED, "
                    "got %s and dwFlags 0x%lX", t.name, CodeName(result), h->dwFlags);
-        CloseDriver(other, 0, 0);
+        CloseInstance(other);
     }
 }
 
@@ -366,7 +496,7 @@ static void CheckCaptureWindowOrder(DWORD bufferSize, DWORD imageSize)
     Step("the capture window's stream: started, to be stopped inside a read");
     if (!StartClient(c, channel, CallbackFunction, Headers, bufferSize, imageSize)) {
         Fail(Rule, "expected room for the buffers, got none");
-        CloseDriver(channel, 0, 0);
+        CloseInstance(channel);
         return;
     }
     c.readd = true;
@@ -374,7 +504,7 @@ static void CheckCaptureWindowOrder(DWORD bufferSize, DWORD imageSize)
     if (DWORD result = InitStream(c)) {
         Warn(Rule, "not judged: DVM_STREAM_INIT for a frame every %lu ms answered %s", SlowFrameUs / 1000,
              CodeName(result));
-        CloseDriver(channel, 0, 0);
+        CloseInstance(channel);
         return;
     }
     VIDEOHDR *headers[Headers];
@@ -392,11 +522,11 @@ static void CheckCaptureWindowOrder(DWORD bufferSize, DWORD imageSize)
         AddHeader(c, headers[i]);
     EnterPhase(c, PhaseStart);
     Send(channel, DVM_STREAM_START);
-    bool running = Pump(c, DataWait, TwoFrames);
+    bool running = Pump(c, FrameWait(2), TwoFrames);
     if (running)
         WaitInsideRead(c);
     else
-        Fail(Rule, "expected a stream to stop inside a read, got %ld headers back in %lu ms", c.dataCount, DataWait);
+        Fail(Rule, "expected a stream to stop inside a read, got %ld headers back in %lu ms", c.dataCount, FrameWait(2));
 
     Step("the capture window's end: DVM_STREAM_STOP inside a read, then RESET, UNPREPAREHEADER and FINI");
     EnterPhase(c, PhaseStop);
@@ -427,7 +557,7 @@ static void CheckCaptureWindowOrder(DWORD bufferSize, DWORD imageSize)
         Expect(!late, Rule, "stopped inside a read: expected nothing touched and no callback for "
                "%lu ms once DVM_STREAM_FINI had returned, got %s", Linger, got);
     }
-    CloseDriver(channel, 0, 0);
+    CloseInstance(channel);
 }
 
 void CheckStream()
@@ -439,7 +569,7 @@ void CheckStream()
     if (!channel || !GetFormat(channel, &h)) {
         if (channel) {
             Fail("stream.open", "expected the VIDEO_IN format to size the buffers, got none");
-            CloseDriver(channel, 0, 0);
+            CloseInstance(channel);
         }
         UnloadDriver();
         return;
@@ -460,7 +590,7 @@ void CheckStream()
         CheckStarved(channel, bufferSize);
         CheckFrame(channel, bufferSize, imageSize);
     }
-    CloseDriver(channel, 0, 0);
+    CloseInstance(channel);
     CheckOtherChannels(bufferSize ? bufferSize : 4096);
     // Last: what it withdraws stays withdrawn, and a touch ends the group.
     if (bufferSize)
