@@ -204,9 +204,7 @@ bool WriteAviFrame(AviWriter &w, const void *data, DWORD bytes)
         !(EndPart(w) && StartPart(w)))
         return false;
     ULONGLONG at = w.end;
-    ChunkHeader head = {w.chunkId, bytes};
-    static const BYTE pad = 0;
-    if (!Append(w, &head, sizeof head) || (bytes && !Append(w, data, bytes)) || ((bytes & 1) && !Append(w, &pad, 1)))
+    if (!AppendChunk(w, w.chunkId, data, bytes))
         return false;
     DWORD key = bytes ? 0 : STDINDEX_DELTAFRAME;
     if (w.openDml)
