@@ -7,12 +7,15 @@
  *           ShowDriverWarning
  *
  * An owner-less warning captioned with the title of the active window, or
- * else of the top window of the desktop.
+ * else of the top window of the desktop. A text that cannot be loaded (the
+ * system short of memory) is replaced by the warning's number, so that the
+ * box still names its cause.
  */
 void ShowDriverWarning(UINT stringId)
 {
     char text[1024] = "", caption[80] = "";
-    LoadStringA(ModuleInstance, stringId, text, sizeof text);
+    if (!LoadStringA(ModuleInstance, stringId, text, sizeof text))
+        wsprintfA(text, "Brightvane 7K42Q VideoIn: warning %u (its text could not be loaded).", stringId);
     HWND window = GetActiveWindow();
     if (!window)
         window = GetTopWindow(NULL);

@@ -103,6 +103,23 @@ TEST_F(Messages, RefusedDeviceOpensShowTheMatchingWarning)
     EXPECT_TRUE(ReadBoardJournal().empty());
 }
 
+int WINAPI FailLoadString(HINSTANCE, UINT, LPSTR, int)
+{
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return 0;
+}
+
+TEST_F(Messages, AWarningWhoseTextCannotBeLoadedShowsItsNumber)
+{
+    ImportPatch failing(module, "user32.dll", "LoadStringA", (void *)FailLoadString);
+    ASSERT_NE(failing.original, nullptr);
+    FailDeviceOpens(ERROR_INVALID_FUNCTION);
+    EXPECT_EQ(OpenChannelOfType(VIDEO_IN), 0);
+    ASSERT_EQ(warnings.size(), 1u);
+    EXPECT_EQ(warnings[0].text, "Brightvane 7K42Q VideoIn: warning 105 (its text could not be loaded).");
+    EXPECT_EQ(warnings[0].style, 0x30u);
+}
+
 TEST_F(Messages, WarningCaptionIsTheActiveWindowsTitleCutTo79Characters)
 {
     std::string title(100, 'T');
