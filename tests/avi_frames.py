@@ -1,8 +1,8 @@
 #!/usr/bin/env python3
 """The frames of an AVI file, one line a slot, through the file's own indexes
 (OpenDML's super index and standard indexes, else 'idx1'): '-' for an empty
-frame, else the frame number the virtual board burnt into a full-size YUY2 or
-RGB 32 picture ('?' where none can be read). --layout prints the RIFF parts instead:
+frame, else the frame number the virtual board burnt into a picture of the whole scene
+('?' where none can be read). --layout prints the RIFF parts instead:
 type, offset and size, one a line."""
 import struct
 import sys
@@ -11,22 +11,28 @@ import sys
 # pixels apart from x 16, on rows 400 to 439.
 FONT = [(7, 5, 5, 5, 7), (2, 6, 2, 2, 7), (7, 1, 7, 4, 7), (7, 1, 7, 1, 7), (5, 5, 7, 1, 1),
         (7, 4, 7, 1, 7), (7, 4, 7, 5, 7), (7, 1, 2, 2, 2), (7, 5, 7, 5, 7), (7, 5, 7, 1, 7)]
-WIDTH, HEIGHT = 640, 480
 
 
 def number(frame):
-    """The burnt-in number of a 640 x 480 frame in YUY2 (top-down, Y first)
-    or RGB 32 (bottom-up, green second), or None."""
-    if len(frame) == WIDTH * HEIGHT * 2:
-        lit = lambda x, y: frame[(y * WIDTH + x) * 2] > 128
-    elif len(frame) == WIDTH * HEIGHT * 4:
-        lit = lambda x, y: frame[((HEIGHT - 1 - y) * WIDTH + x) * 4 + 1] > 128
+    """The burnt-in number of a whole-scene frame: 640 x 480 in YUY2 (top-down,
+    Y first) or RGB 32 (bottom-up, green second), or 160 x 120 in YUY2 (the
+    scene at 1:4 from its corner); the number a test fixture's frame begins
+    with after 'FIXT'; or None."""
+    if frame[:4] == b'FIXT' and len(frame) >= 8:
+        return struct.unpack('<I', frame[4:8])[0]
+    if len(frame) in (640 * 480 * 2, 160 * 120 * 2):
+        width = 640 if len(frame) == 640 * 480 * 2 else 160
+        lit = lambda x, y: frame[(y * width + x) * 2] > 128
+    elif len(frame) == 640 * 480 * 4:
+        width = 640
+        lit = lambda x, y: frame[((479 - y) * width + x) * 4 + 1] > 128
     else:
         return None
+    step = 640 // width
     digits = ''
     for cell in range(10):
-        rows = tuple(sum(lit(16 + 32 * cell + 8 * c + 4, 400 + 8 * r + 4) << (2 - c) for c in range(3))
-                     for r in range(5))
+        rows = tuple(sum(lit((16 + 32 * cell + 8 * c + 4) // step, (400 + 8 * r + 4) // step) << (2 - c)
+                         for c in range(3)) for r in range(5))
         if rows not in FONT:
             break
         digits += str(FONT.index(rows))
@@ -95,7 +101,8 @@ def main():
                 print('-')
                 continue
             f.seek(offset)
-            n = number(f.read(size))
+            head = f.read(min(size, 8))
+            n = number(head if head[:4] == b'FIXT' else head + f.read(size - len(head)))
             print('?' if n is None else n)
 
 

@@ -4,7 +4,8 @@
 // DriverCallback, as the documented contract has it; frames that find no
 // buffer counted as dropped; a header already queued refused; a reset and a
 // fini wait for the frame in progress, so nothing is touched once they have
-// returned. Built clean, and once for each FAULT_* define, which breaks one
+// returned. Each frame begins with 'FIXT' and its number since the init, so
+// that a recording tells which frames it holds. Built clean, and once for each FAULT_* define, which breaks one
 // rule; and once with STOP_ENDS_STREAM, which departs from the contract only
 // where it allows (MM_DRVM_OPEN at the start, MM_DRVM_CLOSE at the stop, no
 // reset).
@@ -38,7 +39,7 @@ static struct {
     VIDEOHDR *looped; // added again while queued
 #endif
     VIDEOHDR *queue[QueueSize];
-    DWORD count, start, frameMs;
+    DWORD count, start, frameMs, served;
     VIDEOHDR *last; // the last header handed back
     bool starved;   // running with no buffer since starvedSince
     DWORD starvedSince, dropped;
@@ -54,8 +55,11 @@ static void Notify(UINT message, VIDEOHDR *h)
 static void HandBack(VIDEOHDR *h, bool frame)
 {
     h->dwBytesUsed = frame ? Format.biSizeImage : 0;
-    if (frame)
+    if (frame) {
         std::memset(h->lpData, 0x40, h->dwBytesUsed);
+        const DWORD mark[2] = {mmioFOURCC('F', 'I', 'X', 'T'), S.served++};
+        std::memcpy(h->lpData, mark, h->dwBytesUsed < sizeof mark ? h->dwBytesUsed : sizeof mark);
+    }
 #ifdef FAULT_STALE_BYTES
     if (frame)
         h->dwBytesUsed = 160 * 120 * 2; // the size of the format it opened with
@@ -220,13 +224,13 @@ static DWORD StreamMessage(UINT message, LPARAM lParam1, LPARAM lParam2)
         ReapThread();
         S.parms = *reinterpret_cast<VIDEO_STREAM_INIT_PARMS *>(lParam1);
 #ifdef FAULT_FAST_FRAMES
-        S.frameMs = FrameMs; // whatever is asked
+        S.frameMs = 1; // far faster than asked, on any machine
 #else
         S.frameMs = S.parms.dwMicroSecPerFrame < 1000 ? FrameMs : S.parms.dwMicroSecPerFrame / 1000;
 #endif
         if (S.frameMs > LongestFrameMs)
             S.frameMs = LongestFrameMs;
-        S.count = S.dropped = 0;
+        S.count = S.dropped = S.served = 0;
         S.running = S.quit = S.starved = false;
         S.last = NULL;
         S.wake = CreateEventA(NULL, FALSE, FALSE, NULL);

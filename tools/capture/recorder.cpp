@@ -105,7 +105,7 @@ static DWORD Send(HDRVR driver, UINT message, LPARAM lParam1 = 0, LPARAM lParam2
 
 static bool AddBuffer(HDRVR driver, VIDEOHDR *header)
 {
-    header->dwFlags = 0;
+    header->dwFlags &= VHDR_PREPARED;
     if (Back.held++ == 0) {
         // A driver that held no buffer owes a frame from now on.
         double now = NowMs(), held = HeldMs(now);
@@ -156,6 +156,16 @@ static bool StartStream(HDRVR driver, const RecordOptions &o, VIDEOHDR *headers)
         return false;
     }
     bool started = true;
+    // As the capture layer prepares headers: by the driver, or marked here
+    // where the driver leaves it to the layer.
+    for (DWORD i = 0; started && i < o.buffers; i++) {
+        DWORD error = Send(driver, DVM_STREAM_PREPAREHEADER, reinterpret_cast<LPARAM>(&headers[i]), sizeof *headers);
+        if (error == DV_ERR_NOTSUPPORTED)
+            headers[i].dwFlags |= VHDR_PREPARED;
+        else if (error)
+            PrintDriverError(driver, "the driver refused to prepare a capture buffer", error);
+        started = !error || error == DV_ERR_NOTSUPPORTED;
+    }
     for (DWORD i = 0; started && i < o.buffers; i++)
         started = AddBuffer(driver, &headers[i]);
     if (started) {
