@@ -39,6 +39,8 @@ typedef struct BoardStatus {
                                 pacing a read gets the input's frame in progress, numbered by
                                 the frame periods since the restart */
     uint32_t framePeriodUs;  /* 40000 (25 frames/s) or 33367 (29.97) */
+    uint32_t missedFrames;   /* at live pacing, input frames that passed unread between two
+                                reads since the restart: a reader (or a machine) too slow */
     uint32_t journalTotal;   /* entries recorded since the last reset */
     BoardFaults faults;
     FormatParams format;

@@ -61,8 +61,8 @@ static int PrintStatus()
     BoardStatus s;
     if (!Status(&s))
         return 1;
-    std::printf("openers %u, next frame %u, frame period %u us, journal %u entries\n",
-                s.openers, s.frameNumber, s.framePeriodUs, s.journalTotal);
+    std::printf("openers %u, next frame %u, frame period %u us, %u frames missed, journal %u entries\n",
+                s.openers, s.frameNumber, s.framePeriodUs, s.missedFrames, s.journalTotal);
     std::printf("format %u, %u x %u, zoom %u/%u, mirror %u/%u, offset %u/%u\n",
                 s.format.formatCode, s.format.width, s.format.height, s.format.scaleX,
                 s.format.scaleY, s.format.mirrorX, s.format.mirrorY, s.format.offsetX,

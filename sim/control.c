@@ -52,6 +52,7 @@ NTSTATUS ControlDispatch(PIO_STACK_LOCATION stack, PIRP irp)
             report->openers = Board.openers;
             report->frameNumber = Board.frameNumber;
             report->framePeriodUs = FramePeriodUs(Board.source.standard);
+            report->missedFrames = Board.missedFrames;
             report->journalTotal = Board.journalTotal;
             report->faults = Board.faults;
             report->format = Board.format;

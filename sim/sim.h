@@ -15,6 +15,7 @@ typedef struct BoardState {
     SourceParams source;
     ScenePalette palette;
     uint32_t frameNumber;     /* the least number the next read delivers */
+    uint32_t missedFrames;    /* live input frames that passed unread between two reads */
     uint32_t openings;        /* opens since reset, numbering the handles */
     uint32_t openers;         /* handles open now */
     PFILE_OBJECT owner;       /* the handle that holds the video device (arbiter.c) */

@@ -30,7 +30,7 @@ void ResetVideo(void)
     Board.source = source;
     SceneMakePalette(&Board.palette, &Board.source);
     RtlZeroMemory(&Board.faults, sizeof Board.faults);
-    Board.frameNumber = 0;
+    Board.frameNumber = Board.missedFrames = 0;
     Board.openings = 0;
     Board.journalTotal = 0;
     Board.epoch = BoardTime();
@@ -82,8 +82,11 @@ static uint32_t LiveFrame(LONGLONG *due)
     LONGLONG now = BoardTime(), period = SlotTime(Board.source.standard, 1);
     LONGLONG inProgress = (now - Board.epoch) / period;
     uint32_t frame = Board.frameNumber;
-    if (inProgress > (LONGLONG)frame)
+    if (inProgress > (LONGLONG)frame) {
+        if (frame) /* the first read after a restart misses nothing */
+            Board.missedFrames += (uint32_t)inProgress - frame;
         frame = (uint32_t)inProgress;
+    }
     *due = Board.epoch + SlotTime(Board.source.standard, frame + 1);
     if (*due > now + period) {
         Board.epoch = now - SlotTime(Board.source.standard, frame);
@@ -175,7 +178,7 @@ static NTSTATUS Request(ULONG code, const void *input, ULONG length)
     case IOCTL_RESTART_VIDEO:
         if (length != 0)
             return STATUS_INVALID_PARAMETER;
-        Board.frameNumber = 0;
+        Board.frameNumber = Board.missedFrames = 0;
         Board.epoch = BoardTime();
         return STATUS_SUCCESS;
     default:
