@@ -52,7 +52,7 @@ done
 
 # Enter ends a recording early, and the file is still whole.
 # (Enter a second after the stream has started: its file exists.)
-(for _ in $(seq 100); do [ -e "$work/stopped.avi" ] && break; sleep 0.1; done; sleep 1; echo) |
+(for _ in $(seq 1800); do [ -e "$work/stopped.avi" ] && break; sleep 0.1; done; sleep 1; echo) |
   (cd "$bin" && wine capture.exe --format rgb15 --size 160x120 --seconds 60 \
   "$(winepath -w "$work/stopped.avi")") >"$work/log" 2>&1
 frames=$(probe "$work/stopped.avi" nb_read_frames)

@@ -383,17 +383,10 @@ TEST_F(Board, LiveReadsWaitForFrameTimeAndTheStandardSetsTheRate)
     double number = Status().frameNumber - 1.0;
     EXPECT_GE(number, periods(asked) - 1) << "the frame in progress when the read came";
     EXPECT_LE(number, periods(delivered)) << "a frame whose period has ended";
-
-    // Two seconds of NTSC frames, then PAL: the next frame comes within a
-    // frame time or so, not after the 60 slots' difference (400 ms).
-    SourceParams ntsc = Neutral, pal = Neutral;
-    ntsc.standard = 1;
-    ASSERT_EQ(device.Send(IOCTL_SET_SOURCE, &ntsc, 12), (DWORD)ERROR_SUCCESS);
-    for (int i = 0; i < 60; i++) ASSERT_EQ(device.Read(frame, &got), (DWORD)ERROR_SUCCESS);
-    ASSERT_EQ(device.Send(IOCTL_SET_SOURCE, &pal, 12), (DWORD)ERROR_SUCCESS);
-    start = GetTickCount();
+    EXPECT_EQ(Status().missedFrames, 0u) << "the first read after a restart misses nothing";
+    Sleep(200);
     ASSERT_EQ(device.Read(frame, &got), (DWORD)ERROR_SUCCESS);
-    EXPECT_LT(GetTickCount() - start, 200u) << "the first PAL frame after 60 NTSC ones";
+    EXPECT_GE(Status().missedFrames, 3u) << "the periods that passed unread between two reads";
 
     const uint32_t standards[][2] = {{0, 40000}, {1, 33367}, {2, 40000}, {3, 33367}, {5, 40000}};
     for (const auto &p : standards) {
@@ -402,6 +395,41 @@ TEST_F(Board, LiveReadsWaitForFrameTimeAndTheStandardSetsTheRate)
         ASSERT_EQ(device.Send(IOCTL_SET_SOURCE, &s, 12), (DWORD)ERROR_SUCCESS);
         EXPECT_EQ(Status().framePeriodUs, p[1]) << "standard " << p[0];
     }
+}
+
+// A judge of time, alone in its suite: where it is too slow to judge, the
+// suite is counted as skipped.
+class BoardPacing : public Board {};
+
+// Two seconds of NTSC frames, then PAL: the next frame comes within a frame
+// time or so, not after the 60 slots' difference (400 ms). Judged against
+// 200 ms plus twice what a read costs on this machine (free-running reads);
+// where reads alone cost 100 ms or more the two cannot be told apart.
+TEST_F(BoardPacing, AfterAChangeOfStandardTheNextFrameComesWithinAFrameTime)
+{
+    Device device;
+    ASSERT_TRUE(device.Open());
+    FormatParams small = {28, FORMAT_RGB15, 80, 60, 0, 0, 0, 0, 0, 0};
+    ASSERT_EQ(device.Send(IOCTL_SET_FORMAT, &small, 28), (DWORD)ERROR_SUCCESS);
+    std::vector<uint8_t> frame(9600);
+    DWORD got, start = GetTickCount();
+    for (int i = 0; i < 10; i++) ASSERT_EQ(device.Read(frame, &got), (DWORD)ERROR_SUCCESS);
+    const DWORD readCost = (GetTickCount() - start) / 10, limit = 200 + 2 * readCost;
+    if (limit >= 400)
+        GTEST_SKIP() << "too slow to judge: a read costs " << readCost << " ms here";
+
+    BoardFaults live = {};
+    SetFaults(live);
+    SourceParams ntsc = Neutral, pal = Neutral;
+    ntsc.standard = 1;
+    ASSERT_EQ(device.Send(IOCTL_SET_SOURCE, &ntsc, 12), (DWORD)ERROR_SUCCESS);
+    ASSERT_EQ(device.Send(IOCTL_RESTART_VIDEO, NULL, 0), (DWORD)ERROR_SUCCESS);
+    for (int i = 0; i < 60; i++) ASSERT_EQ(device.Read(frame, &got), (DWORD)ERROR_SUCCESS);
+    ASSERT_EQ(device.Send(IOCTL_SET_SOURCE, &pal, 12), (DWORD)ERROR_SUCCESS);
+    start = GetTickCount();
+    ASSERT_EQ(device.Read(frame, &got), (DWORD)ERROR_SUCCESS);
+    EXPECT_LT(GetTickCount() - start, limit) << "the first PAL frame after 60 NTSC ones (a read costs " << readCost
+                                             << " ms here)";
 }
 
 TEST_F(Board, StopUnloadsTheBoardAndAStartServesAgain)

@@ -19,7 +19,7 @@ protected:
         DWORD start = GetTickCount();
         MSG msg;
         bool stopped = false;
-        while (GetTickCount() - start < 5000) {
+        while (GetTickCount() - start < HangMs) {
             if (!PeekMessageA(&msg, NULL, 0, 0, PM_REMOVE)) {
                 Sleep(1);
                 continue;
@@ -74,15 +74,15 @@ TEST_F(Callbacks, EventCallbacksSignalTheEvent)
     StreamClient client(driverProc, 4, 2, SmallFrame);
     ASSERT_EQ(client.Init(CALLBACK_EVENT, reinterpret_cast<DWORD_PTR>(event)), DV_ERR_OK);
     ASSERT_EQ(client.Send(DVM_STREAM_START), DV_ERR_OK);
-    EXPECT_EQ(WaitForSingleObject(event, 2000), WAIT_OBJECT_0) << "signalled for the open";
+    EXPECT_EQ(WaitForSingleObject(event, HangMs), WAIT_OBJECT_0) << "signalled for the open";
     ASSERT_EQ(client.AddAll(), DV_ERR_OK);
     DWORD start = GetTickCount();
-    while (!(client.headers[1].dwFlags & VHDR_DONE) && GetTickCount() - start < 2000)
+    while (!(client.headers[1].dwFlags & VHDR_DONE) && GetTickCount() - start < HangMs)
         WaitForSingleObject(event, 100);
     EXPECT_TRUE(client.headers[0].dwFlags & VHDR_DONE);
     EXPECT_TRUE(client.headers[1].dwFlags & VHDR_DONE);
     client.Send(DVM_STREAM_STOP);
-    EXPECT_EQ(WaitForSingleObject(event, 2000), WAIT_OBJECT_0) << "signalled for the close";
+    EXPECT_EQ(WaitForSingleObject(event, HangMs), WAIT_OBJECT_0) << "signalled for the close";
     CloseHandle(event);
 }
 

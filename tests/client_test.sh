@@ -26,7 +26,7 @@ run() {
 }
 small() { echo --format rgb15 --size 160x120 "$@"; }
 # Returns a second after the recording into $1 has started (its file exists).
-started() { for _ in $(seq 300); do [ -e "$1" ] && break; sleep 0.1; done; sleep 1; }
+started() { for _ in $(seq 1800); do [ -e "$1" ] && break; sleep 0.1; done; sleep 1; }
 
 # Refused before any file exists: the start, the device, a second client.
 board reset

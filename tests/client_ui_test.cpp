@@ -36,7 +36,7 @@ struct Client {
         return static_cast<long>(status);
     }
     // A visible top-level window of the client whose title starts with `title`.
-    HWND Window(const std::string &title, DWORD ms = 10000)
+    HWND Window(const std::string &title, DWORD ms = HangMs)
     {
         WindowSearch search = {process.dwProcessId, &title, NULL};
         for (DWORD waited = 0; waited < ms && !search.found; waited += 100) {
@@ -111,7 +111,7 @@ TEST_F(ClientWindows, ThePreviewShowsThePictureInEveryColourSpaceAndItsCloseEnds
         Client client(std::string("--format ") + format + " --size 160x120 --seconds 60 --preview \"" + avi + "\"");
         HWND preview = client.Window("capture: ");
         ASSERT_TRUE(preview);
-        for (int tries = 0; tries < 50 && FramesInTitle(preview) < 10; tries++)
+        for (DWORD waited = 0; waited < HangMs && FramesInTitle(preview) < 10; waited += 100)
             Sleep(100);
         EXPECT_GE(FramesInTitle(preview), 10);
         for (auto [x, colour] : {std::pair<int, COLORREF>{28, RGB(0, 255, 255)}, {68, RGB(0, 255, 0)}}) {
@@ -120,7 +120,7 @@ TEST_F(ClientWindows, ThePreviewShowsThePictureInEveryColourSpaceAndItsCloseEnds
                       abs(GetBValue(seen) - GetBValue(colour)), 24) << "at column " << x;
         }
         PostMessageA(preview, WM_CLOSE, 0, 0);
-        EXPECT_EQ(client.Wait(5000), 0) << "a recording ended by the preview's close is not a failure";
+        EXPECT_EQ(client.Wait(HangMs), 0) << "a recording ended by the preview's close is not a failure";
         DeleteFileA(avi.c_str());
     }
 }
@@ -134,7 +134,7 @@ TEST_F(ClientWindows, TheFormatDialogBeforeARecordingSetsTheFullSizeAndKeepsIt)
     SetDlgItemTextA(dialog, IDC_WIDTH, "640");
     SetDlgItemTextA(dialog, IDC_HEIGHT, "480");
     PostMessageA(dialog, WM_COMMAND, IDOK, 0);
-    EXPECT_EQ(client.Wait(20000), 0) << "640 x 480 is captured once the dialog has set 1:1";
+    EXPECT_EQ(client.Wait(HangMs), 0) << "640 x 480 is captured once the dialog has set 1:1";
     DWORD width = 0, zoom = 9;
     EXPECT_TRUE(StoredSetting("Width", &width) && StoredSetting("ScaleX", &zoom));
     EXPECT_EQ(width, 640u);

@@ -54,7 +54,7 @@ protected:
                       DV_ERR_OK);
         }
         ASSERT_EQ(SendDriverMessage(in, DVM_STREAM_START, 0, 0), DV_ERR_OK);
-        ASSERT_EQ(WaitForSingleObject(seen.dataEvent, 5000), WAIT_OBJECT_0);
+        ASSERT_EQ(WaitForSingleObject(seen.dataEvent, HangMs), WAIT_OBJECT_0);
     }
 };
 Host::Seen Host::seen;
@@ -163,9 +163,7 @@ TEST_F(Host, ALastCloseFromTheCallbackLeavesTheLibraryToItsThreadUntilItEnds)
     std::vector<BYTE> block(4096 + 2 * 38400);
     seen.closeOnData = in;
     StartStream(in, block.data(), 2);
-    for (int i = 0; i < 300 && GetModuleHandleA("zentacap.dll"); i++)
-        Sleep(10);
-    EXPECT_EQ(GetModuleHandleA("zentacap.dll"), nullptr) << "the library stays loaded after its thread";
+    EXPECT_TRUE(Eventually([] { return !GetModuleHandleA("zentacap.dll"); })) << "the library stays loaded after its thread";
     EXPECT_EQ(seen.closeAnswer, 1);
     EXPECT_EQ(seen.close, 1);
 }

@@ -1,11 +1,17 @@
 #!/usr/bin/env bash
-# The capture client's full-size recordings, read through the files' own
-# indexes (avi_frames.py) and by ffprobe: at live pacing every frame lies in
+# The capture client's recordings, read through the files' own indexes
+# (avi_frames.py) and by ffprobe. "timing": at live pacing every frame lies in
 # the slot of the period it was captured in, with the client held for a
-# second and with a writer that stalls; at free pacing a recording past 4 GiB is
-# one OpenDML file. Runs inside a Wine session.
+# second and with a writer that stalls. "big": at free pacing a full-size
+# recording past 4 GiB is one OpenDML file. Runs inside a Wine session.
+#
+# The slots can be judged only where the machine kept up with the board's
+# input: the board counts the input frames that passed unread between two
+# reads. Where more passed than the hold explains, the run says so, and a
+# run whose other checks passed counts as skipped (exit status 77).
+# Usage: recording_test.sh BIN timing|big
 set -uo pipefail
-bin=$1
+bin=$1 mode=$2
 here=$(cd "$(dirname "$0")" && pwd)
 work=$(mktemp -d)
 # The big file needs a disk, not the memory of a temporary folder.
@@ -13,14 +19,14 @@ big=$(mktemp -d "$HOME/capture-big.XXXXXX")
 settings='HKCU\Software\ORVANTA\Multimedia\Brightvane 7K42Q VideoIn'
 trap '(cd "$bin" && wine boardctl.exe reset) >/dev/null; wine reg delete "HKCU\Software\ORVANTA" /f >/dev/null 2>&1
       rm -rf "$work" "$big"' EXIT
-failures=0
+failures=0 unjudged=0
 
 check() { # what, expected, actual
   if [ "$2" == "$3" ]; then echo "ok: $1 = $3"; else echo "FAILED: $1: expected $2, got $3"; failures=$((failures + 1)); fi
 }
 
-full() { # format code: 640 x 480 at 1:1 from the scene's corner
-  for value in Width=640 Height=480 ScaleX=0 ScaleY=0 OffsetX=0 OffsetY=0 Format=$1; do
+scene() { # width, height, zoom (0: 1:1, 2: 1:4), format code: the whole scene from its corner
+  for value in Width=$1 Height=$2 ScaleX=$3 ScaleY=$3 OffsetX=0 OffsetY=0 Format=$4; do
     wine reg add "$settings" /v "${value%=*}" /t REG_DWORD /d "${value#*=}" /f >/dev/null 2>&1
   done
 }
@@ -44,6 +50,17 @@ print(len(off), longest, len(frames), ' '.join(off[:5]))"
 # The slots of a file on one line, where its frames were off their slots.
 show_if_off() { [ "$1" = 0 ] || echo "slots of $2: $(python3 "$here/avi_frames.py" "$2" | tr '\n' ' ')"; }
 
+missed() { (cd "$bin" && wine boardctl.exe status) | sed -n 's/.* \([0-9]*\) frames missed.*/\1/p'; }
+# Whether frames can be judged against their slots: no more input frames
+# missed than `allowed` (those of the hold), within 2.
+judgeable() { # what, missed, allowed
+  if [ "$2" -gt $(($3 + 2)) ]; then
+    echo "too slow to judge: $1: the board's reads missed $2 input frames, $3 explained by the hold"
+    unjudged=$((unjudged + 1))
+    return 1
+  fi
+}
+
 record() { # log, client arguments
   local log=$1
   shift
@@ -52,54 +69,72 @@ record() { # log, client arguments
 late() { sed -n 's/.* \([0-9]*\) buffers late.*/\1/p' "$1"; }
 
 (cd "$bin" && wine boardctl.exe reset) >/dev/null
-full 1
+if [ "$mode" = timing ]; then
+  scene 160 120 2 1 # YUY2, the whole scene at 1:4: small frames, their numbers readable
+  # Held for a second (as a busy machine may hold it): the device goes on, so
+  # the second is about 25 empty frames, and every frame keeps its slot.
+  (cd "$bin" && wine capture.exe --seconds 6 "$(winepath -w "$work/held.avi")") >"$work/held.log" 2>&1 </dev/null &
+  for _ in $(seq 1800); do [ -e "$work/held.avi" ] && break; sleep 0.1; done
+  sleep 2
+  pid=$(pgrep -n -f 'capture.exe --seconds 6')
+  check "the client to hold is found" yes "$([ -n "$pid" ] && echo yes || echo no)"
+  held=$(date +%s%N)
+  kill -STOP "$pid"; sleep 1; kill -CONT "$pid"
+  held=$(( ($(date +%s%N) - held) / 40000000 + 1 )) # the periods the hold spanned
+  wait
+  check "held: the recording ends as asked" "wrote" "$(grep -o wrote "$work/held.log" | head -1)"
+  dropped=$(sed -n 's/.* \([0-9]*\) dropped (written empty).*/\1/p' "$work/held.log")
+  empty=$(python3 "$here/avi_frames.py" "$work/held.avi" | grep -c '^-$')
+  check "held: the empty frames in the file are the ones counted" "$dropped" "$empty"
+  read -r off longest frames examples <<<"$(timeline "$work/held.avi")"
+  if judgeable held "$(missed)" "$held"; then
+    check "held: frames off their slot${examples:+ ($examples)}" 0 "$off"
+    show_if_off "$off" "$work/held.avi"
+    check "held: the held second is about 25 empty frames" yes \
+      "$([ "$longest" -ge 20 ] && [ "$longest" -le 35 ] && echo yes || echo "no ($longest)")"
+  fi
 
-# Held for a second (as a busy machine may hold it): the device goes on, so
-# the second is about 25 empty frames, and every frame keeps its slot.
-(cd "$bin" && wine capture.exe --seconds 6 "$(winepath -w "$work/held.avi")") >"$work/held.log" 2>&1 </dev/null &
-for _ in $(seq 300); do [ -e "$work/held.avi" ] && break; sleep 0.1; done
-sleep 2
-pid=$(pgrep -n -f 'capture.exe --seconds 6')
-check "the client to hold is found" yes "$([ -n "$pid" ] && echo yes || echo no)"
-kill -STOP "$pid"; sleep 1; kill -CONT "$pid"
-wait
-check "held: the recording ends as asked" "wrote" "$(grep -o wrote "$work/held.log" | head -1)"
-read -r off longest frames examples <<<"$(timeline "$work/held.avi")"
-check "held: frames off their slot${examples:+ ($examples)}" 0 "$off"
-show_if_off "$off" "$work/held.avi"
-check "held: the held second is about 25 empty frames" yes \
-  "$([ "$longest" -ge 22 ] && [ "$longest" -le 30 ] && echo yes || echo "no ($longest)")"
-dropped=$(sed -n 's/.* \([0-9]*\) dropped (written empty).*/\1/p' "$work/held.log")
-empty=$(python3 "$here/avi_frames.py" "$work/held.avi" | grep -c '^-$')
-check "held: the empty frames in the file are the ones counted" "$dropped" "$empty"
+  # A writer that stops for 700 ms while the stream goes on: its queue (a
+  # second of frames) takes up what comes meanwhile, so the driver never lacks
+  # a buffer, no frame is lost and none is off its slot.
+  record "$work/stalled.log" --seconds 4 --stall-writer 700 "$(winepath -w "$work/stalled.avi")"
+  check "stalled writer: the recording ends as asked" "wrote" "$(grep -o wrote "$work/stalled.log" | head -1)"
+  if judgeable "stalled writer" "$(missed)" 0; then
+    check "stalled writer: buffers late" 0 "$(late "$work/stalled.log")"
+    read -r off longest frames examples <<<"$(timeline "$work/stalled.avi")"
+    check "stalled writer: frames off their slot${examples:+ ($examples)}" 0 "$off"
+    show_if_off "$off" "$work/stalled.avi"
+  fi
+fi
 
-# A writer that stops for 700 ms while the stream goes on: its queue (a
-# second of frames) takes up what comes meanwhile, so the driver never lacks
-# a buffer, no frame is lost and none is off its slot.
-record "$work/stalled.log" --seconds 4 --stall-writer 700 "$(winepath -w "$work/stalled.avi")"
-check "stalled writer: buffers late" 0 "$(late "$work/stalled.log")"
-read -r off longest frames examples <<<"$(timeline "$work/stalled.avi")"
-check "stalled writer: frames off their slot${examples:+ ($examples)}" 0 "$off"
-show_if_off "$off" "$work/stalled.avi"
-
-# Past 4 GiB at free pacing in RGB 32 (1,228,800 bytes a frame): one file,
-# its first RIFF at most 1 GiB, read to its last frame.
-full 3
-(cd "$bin" && wine boardctl.exe pace free) >/dev/null
-free=$(df -k --output=avail "$big" | tail -1)
-check "room for the big file in $big" yes "$([ "$free" -gt $((5 << 20)) ] && echo yes || echo "no (${free} KiB)")"
-record "$work/big.log" --frames 3600 "$(winepath -w "$big/big.avi")"
-captured=$(sed -n 's/.*capture: \([0-9]*\) frames captured.*/\1/p' "$work/big.log")
-check "big: the recording ends as asked" "3600" "$captured"
-check "big: one file" "big.avi" "$(ls "$big")"
-check "big: past 4 GiB" yes "$([ "$(stat -c %s "$big/big.avi")" -gt $((4 << 30)) ] && echo yes || echo no)"
-first_riff=$(python3 "$here/avi_frames.py" --layout "$big/big.avi" | head -1)
-check "big: the first RIFF is AVI and at most 1 GiB" yes \
-  "$(awk '{print ($1 == "AVI" && $3 <= 1073741824) ? "yes" : "no (" $0 ")"}' <<<"$first_riff")"
-check "big: ffprobe reads every frame" 3600 \
-  "$(ffprobe -v error -count_packets -select_streams v:0 -show_entries stream=nb_read_packets -of csv=p=0 "$big/big.avi")"
-numbers=$(python3 "$here/avi_frames.py" "$big/big.avi" | grep -v '^-$')
-check "big: the last frame is the 3600th served" 3599 "$(( $(tail -1 <<<"$numbers") - $(head -1 <<<"$numbers") ))"
+if [ "$mode" = big ]; then
+  # Past 4 GiB in one file: its first RIFF at most 1 GiB, read to its last
+  # frame. 7,100 frames of 640 x 480 RGB 16 from a test fixture's driver
+  # (the one that ends a stream at its stop, as ours does), whose frames cost
+  # no transport from a kernel device and carry their number: 4.36 GB, at the 250 frames a second asked of it or as fast as
+  # this machine goes (the periods it falls behind are written empty).
+  free=$(df -k --output=avail "$big" | tail -1)
+  check "room for the big file in $big" yes "$([ "$free" -gt $((5 << 20)) ] && echo yes || echo "no (${free} KiB)")"
+  record "$work/big.log" --driver vfwdeparture.dll --format rgb15 --size 640x480 --fps 250 --buffers 16 --frames 7100 \
+    "$(winepath -w "$big/big.avi")"
+  captured=$(sed -n 's/.*capture: \([0-9]*\) frames captured.*/\1/p' "$work/big.log")
+  check "big: the recording ends as asked" "7100" "$captured"
+  [ "$captured" = 7100 ] || cat "$work/big.log"
+  check "big: one file" "big.avi" "$(ls "$big")"
+  check "big: past 4 GiB" yes "$([ "$(stat -c %s "$big/big.avi")" -gt $((4 << 30)) ] && echo yes || echo no)"
+  first_riff=$(python3 "$here/avi_frames.py" --layout "$big/big.avi" | head -1)
+  check "big: the first RIFF is AVI and at most 1 GiB" yes \
+    "$(awk '{print ($1 == "AVI" && $3 <= 1073741824) ? "yes" : "no (" $0 ")"}' <<<"$first_riff")"
+  slots=$(python3 "$here/avi_frames.py" "$big/big.avi")
+  check "big: ffprobe reads every frame" "$(grep -vc '^-$' <<<"$slots")" \
+    "$(ffprobe -v error -count_packets -select_streams v:0 -show_entries stream=nb_read_packets -of csv=p=0 "$big/big.avi")"
+  check "big: the frames served, each once and in order" yes "$(grep -v '^-$' <<<"$slots" | python3 -c '
+import sys
+n = [int(line) for line in sys.stdin]
+bad = next((i for i, x in enumerate(n) if x != i), None)
+print("yes" if bad is None and len(n) == 7100 else f"no ({len(n)} frames, number {bad} out of order)")')"
+fi
 
 echo "$(( failures == 0 ? 1 : 0 )) passed, $(( failures == 0 ? 0 : 1 )) failed"
-[ "$failures" -eq 0 ]
+[ "$failures" -eq 0 ] || exit 1
+[ "$unjudged" -eq 0 ] || exit 77

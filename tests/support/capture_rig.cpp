@@ -1,5 +1,6 @@
 // Test rig for zentacap.dll (see capture_rig.h).
 #include "capture_rig.h"
+#include <cstdio>
 
 static const char SettingsRoot[] = "Software\\ORVANTA";
 static const char SettingsKey[] = "Software\\ORVANTA\\Multimedia\\Brightvane 7K42Q VideoIn";
@@ -70,13 +71,20 @@ std::vector<JournalEntry> BoardRequests()
 
 bool WaitForBoardClosed()
 {
-    BoardStatus status = {};
-    for (int i = 0; i < 200; i++) {
-        if (GetBoardStatus(&status) && status.openers == 0)
-            return true;
-        Sleep(10);
+    return Eventually([] {
+        BoardStatus status = {};
+        return GetBoardStatus(&status) && status.openers == 0;
+    });
+}
+
+void JoinOrHang(HANDLE thread, const char *what)
+{
+    if (WaitForSingleObject(thread, HangMs) != WAIT_OBJECT_0) {
+        std::printf("hang: %s did not end within %lu ms\n", what, HangMs);
+        std::fflush(stdout);
+        TerminateProcess(GetCurrentProcess(), 3);
     }
-    return false;
+    CloseHandle(thread);
 }
 
 void CaptureDriverTest::SetUp()

@@ -11,6 +11,7 @@
 #include "client.h"
 #include "intercept.h"
 #include "vfwdrv.h"
+#include "watchdog.h"
 
 struct WarningBox {
     HWND owner;
@@ -31,6 +32,11 @@ void StoreDeviceName(DWORD type, const void *data, DWORD size);
 // be closed (Wine delivers the close of a handle late).
 std::vector<JournalEntry> BoardRequests();
 bool WaitForBoardClosed();
+
+// Waits for a thread of the test that uses the test's memory; one that runs
+// past the watchdog (HangMs) ends the process as a hang, before
+// that memory goes.
+void JoinOrHang(HANDLE thread, const char *what);
 
 class CaptureDriverTest : public ::testing::Test {
 protected:

@@ -1,5 +1,6 @@
 // Streaming test client (see stream_client.h).
 #include "stream_client.h"
+#include <cstdio>
 
 StreamClient::StreamClient(DRIVERPROC proc, DWORD channel, size_t count, DWORD bufferSize)
     : headers(count), buffers(count, std::vector<BYTE>(bufferSize, 0xEE)), proc(proc), channel(channel),
@@ -18,6 +19,19 @@ StreamClient::StreamClient(DRIVERPROC proc, DWORD channel, size_t count, DWORD b
 
 StreamClient::~StreamClient()
 {
+    if (initialised) {
+        Send(DVM_STREAM_STOP);
+        Send(DVM_STREAM_FINI);
+        bool opened = false;
+        for (const StreamEvent &e : Events())
+            opened = opened || e.message == MM_DRVM_OPEN;
+        if (opened && !WaitForClose()) {
+            // Freeing the record now would let the driver write into freed memory.
+            std::printf("hang: the stream did not end within %lu ms of its stop and fini\n", HangMs);
+            std::fflush(stdout);
+            TerminateProcess(GetCurrentProcess(), 3);
+        }
+    }
     CloseHandle(closed);
     CloseHandle(data);
     DeleteCriticalSection(&lock);
@@ -32,6 +46,7 @@ DWORD StreamClient::Init(DWORD callbackFlags, DWORD_PTR callback)
 {
     VIDEO_STREAM_INIT_PARMS parms = {40000, callback ? callback : reinterpret_cast<DWORD_PTR>(Callback),
                                      reinterpret_cast<DWORD_PTR>(this), callbackFlags, 0x4321};
+    initialised = true;
     return Send(DVM_STREAM_INIT, reinterpret_cast<LPARAM>(&parms), sizeof parms);
 }
 
@@ -76,16 +91,25 @@ bool StreamClient::WaitForData(long count, DWORD ms)
     DWORD start = GetTickCount();
     while (dataCount < count) {
         DWORD spent = GetTickCount() - start;
-        if (spent >= ms)
+        if (WaitForClose(0))
             return false;
-        WaitForSingleObject(data, ms - spent);
+        if (spent >= ms) {
+            std::printf("hang: %ld of %ld frames within the watchdog of %lu ms\n", dataCount.load(), count, ms);
+            return false;
+        }
+        HANDLE events[2] = {data, closed};
+        WaitForMultipleObjects(2, events, FALSE, ms - spent);
     }
     return true;
 }
 
 bool StreamClient::WaitForClose(DWORD ms)
 {
-    return WaitForSingleObject(closed, ms) == WAIT_OBJECT_0;
+    if (WaitForSingleObject(closed, ms) == WAIT_OBJECT_0)
+        return true;
+    if (ms)
+        std::printf("hang: no MM_DRVM_CLOSE within the watchdog of %lu ms\n", ms);
+    return false;
 }
 
 std::vector<StreamEvent> StreamClient::Events()

@@ -1,12 +1,15 @@
 // A streaming client of zentacap for tests and benchmarks: its own headers
 // and buffers, a function callback that records every callback and can add
-// each returned header again, as capture applications do.
+// each returned header again, as capture applications do. A client that goes
+// while its stream may still run (a test ended by an assertion) stops and
+// ends that stream first, so the driver never touches its freed record.
 #ifndef STREAM_CLIENT_H
 #define STREAM_CLIENT_H
 
 #include <atomic>
 #include <vector>
 #include "vfwdrv.h"
+#include "watchdog.h"
 
 struct StreamEvent {
     UINT message;
@@ -28,8 +31,9 @@ public:
     DWORD AddAll();
     DWORD Send(UINT message, LPARAM lParam1 = 0, LPARAM lParam2 = 0);
 
-    bool WaitForData(long count, DWORD ms);
-    bool WaitForClose(DWORD ms);
+    // Until `count` frames have come back, or MM_DRVM_CLOSE has; false after `ms`.
+    bool WaitForData(long count, DWORD ms = HangMs);
+    bool WaitForClose(DWORD ms = HangMs);
     std::vector<StreamEvent> Events();
     std::vector<VIDEOHDR *> Added();
     void Forget(); // empties both records, keeping their memory
@@ -46,6 +50,7 @@ private:
     DWORD channel;
     CRITICAL_SECTION lock;
     HANDLE closed, data;
+    bool initialised = false; // a DVM_STREAM_INIT was sent: a stream may run
     std::vector<StreamEvent> events;
     std::vector<VIDEOHDR *> added;
 };
