@@ -16,9 +16,10 @@ winpath() { local p; p=$(realpath -m "$1"); printf 'Z:%s' "${p//\//\\}"; }
 # folder. On a kernel that cannot run 32-bit programs, or with WINE_IN_GUEST=1,
 # it runs in the guest of vm.sh, which works on a copy of the checkout and
 # brings its out/ and docs/ back.
+wine_in_guest() { [ "${WINE_IN_GUEST:-0}" = 1 ] || ! wine --version >/dev/null 2>&1; }
 wine_session() {
   local run=(xvfb-run -a -s "-screen 0 1024x768x24" "$ROOT/scripts/wine-session.sh" "$@")
-  if [ "${WINE_IN_GUEST:-0}" != 1 ] && wine --version >/dev/null 2>&1; then
+  if ! wine_in_guest; then
     "${run[@]}"
   else
     if [ "${WINE_IN_GUEST:-0}" = 1 ]; then

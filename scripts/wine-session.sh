@@ -4,6 +4,7 @@
 # the virtual board freshly installed and started. Run it under Xvfb.
 set -euo pipefail
 source "$(dirname "$0")/env.sh"
+started=$(date +%s)
 "$ROOT/scripts/prefix.sh"
 
 wineserver -k 2>/dev/null || true
@@ -16,4 +17,5 @@ wine cmd /c exit </dev/null >/dev/null 2>&1
 wine "$BUILD/bin/boardctl.exe" stop >/dev/null 2>&1 || true
 wine "$BUILD/bin/boardctl.exe" install
 wine "$BUILD/bin/boardctl.exe" start || { echo "wine-session.sh: the virtual board did not start" >&2; exit 1; }
+echo "wine-session.sh: prefix, server and board ready in $(( $(date +%s) - started )) s" >&2
 "$@"
