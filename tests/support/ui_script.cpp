@@ -24,7 +24,7 @@ static void CALLBACK Tick(HWND, UINT, UINT_PTR, DWORD)
     }
     if (NextStep < Steps->size() && (*Steps)[NextStep]())
         NextStep++;
-    if (NextStep < Steps->size() && GetTickCount() > Deadline) {
+    if (NextStep < Steps->size() && static_cast<LONG>(GetTickCount() - Deadline) > 0) {
         TimedOut = true;
         NextStep = Steps->size();
         EnumThreadWindows(GetCurrentThreadId(), EndEveryDialog, 0);
