@@ -1,7 +1,8 @@
 // What the driver's dialogs share: the About dialog with its web link, the
-// session a channel dialog works on, and the control helpers of the Source
-// and Format dialogs.
+// channel dialogs' entry (DVM_DIALOG) and the session they work on, and the
+// control helpers of the Source and Format dialogs.
 #include "dialogs.h"
+#include "channel_dialogs.h"
 #include "module.h"
 #include <shellapi.h>
 
@@ -35,6 +36,35 @@ static INT_PTR CALLBACK AboutDialogProc(HWND dialog, UINT message, WPARAM wParam
 LRESULT ShowAboutDialog(HWND parent)
 {
     return DialogBoxParamA(ModuleInstance, MAKEINTRESOURCEA(IDD_ABOUT), parent, AboutDialogProc, 0);
+}
+
+/***********************************************************************
+ *           ShowChannelDialog
+ *
+ * DVM_DIALOG: the Source dialog for channel 1, the Format dialog for 4, on
+ * the session.
+ */
+DWORD ShowChannelDialog(DWORD channel, HWND parent, DWORD flags)
+{
+    int dialog;
+    DLGPROC procedure;
+    if (channel == VIDEO_EXTERNALIN) {
+        dialog = IDD_SOURCE;
+        procedure = SourceDialogProc;
+    } else if (channel == VIDEO_IN) {
+        dialog = IDD_FORMAT;
+        procedure = FormatDialogProc;
+    } else {
+        return DV_ERR_NOTSUPPORTED;
+    }
+    if (flags & VIDEO_DLG_QUERY)
+        return DV_ERR_OK;
+    if (!CurrentSession)
+        return DV_ERR_INVALHANDLE; // sent for an instance never opened
+    if (DialogBoxParamA(ModuleInstance, MAKEINTRESOURCEA(dialog), parent, procedure,
+                        reinterpret_cast<LPARAM>(CurrentSession)) == -1)
+        return DV_ERR_NOMEM; // the dialog could not be made
+    return DV_ERR_OK;
 }
 
 CaptureSession &DialogSession(HWND dialog)

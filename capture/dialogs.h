@@ -7,6 +7,8 @@
 #include "res/resource.h"
 
 LRESULT ShowAboutDialog(HWND parent);
+// DVM_DIALOG: a channel's dialog on the current session.
+DWORD ShowChannelDialog(DWORD channel, HWND parent, DWORD flags);
 
 // The session a channel dialog keeps in its window data (DWL_USER).
 CaptureSession &DialogSession(HWND dialog);

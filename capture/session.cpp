@@ -25,9 +25,10 @@ static void ReleaseSession()
 {
     if (--CurrentSession->refCount <= 0) {
         // A running capture thread ends before the device closes; when the
-        // release comes from its own callback, the thread closes it as it ends.
-        if (EndCaptureThread(CurrentSession->stream))
-            CloseDeviceHandle(CurrentSession->device);
+        // release comes from its own callback, it ends after the callback,
+        // with a handle of the device of its own.
+        EndStream(CurrentSession->stream);
+        CloseDeviceHandle(CurrentSession->device);
         CurrentSession = NULL;
     }
 }

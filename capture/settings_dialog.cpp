@@ -1,33 +1,9 @@
-// The driver's dialog entry points: DRV_CONFIGURE's Settings dialog, whose
-// buttons open the channel dialogs as an application would, and DVM_DIALOG.
+// DRV_CONFIGURE's Settings dialog, whose buttons open the channel dialogs
+// as an application would.
 #include "settings_dialog.h"
-#include "channel_dialogs.h"
 #include "dialogs.h"
 #include "module.h"
 #include "warnings.h"
-
-DWORD ShowChannelDialog(DWORD channel, HWND parent, DWORD flags)
-{
-    int dialog;
-    DLGPROC procedure;
-    if (channel == VIDEO_EXTERNALIN) {
-        dialog = IDD_SOURCE;
-        procedure = SourceDialogProc;
-    } else if (channel == VIDEO_IN) {
-        dialog = IDD_FORMAT;
-        procedure = FormatDialogProc;
-    } else {
-        return DV_ERR_NOTSUPPORTED;
-    }
-    if (flags & VIDEO_DLG_QUERY)
-        return DV_ERR_OK;
-    if (!CurrentSession)
-        return DV_ERR_INVALHANDLE; // sent for an instance never opened
-    if (DialogBoxParamA(ModuleInstance, MAKEINTRESOURCEA(dialog), parent, procedure,
-                        reinterpret_cast<LPARAM>(CurrentSession)) == -1)
-        return DV_ERR_NOMEM; // the dialog could not be made
-    return DV_ERR_OK;
-}
 
 // Opens a channel for the time its dialog is shown, as an application would.
 static void ShowChannelFromSettings(HWND dialog, DWORD channel)

@@ -2,31 +2,30 @@
 #ifndef STREAM_H
 #define STREAM_H
 
-#include <atomic>
 #include "vfwdrv.h"
 #include "device.h"
 
 #define STREAM_RING_SLOTS 1000
 
-// One stream of the session: the client's headers and the capture thread.
-// What the host's threads and the capture thread share is atomic or ordered
-// by queuedCount and completedCount (stream.cpp).
+enum StreamState {
+    STREAM_IDLE,        // no DVM_STREAM_INIT since the session began or the last DVM_STREAM_FINI
+    STREAM_INITIALISED, // parameters kept, no thread
+    STREAM_RUNNING,     // the capture thread reads into the queued headers
+    STREAM_STOPPING,    // the thread is told to end (it may have ended already)
+};
+
+// One stream of the session. Every field is guarded by the engine's one
+// lock (stream.cpp), the capture thread's included.
 struct CaptureStream {
     VIDEOHDR *ring[STREAM_RING_SLOTS];
-    std::atomic<LONG> queuedCount;       // headers added since DVM_STREAM_INIT
-    VIDEO_STREAM_INIT_PARMS streamInit;
-    std::atomic<HANDLE> stopEvent;       // the capture thread's, 0 until it exists and once closed
-
-    // Kept so that a stop always reaches the one capture thread and the
-    // ring never overruns:
-    HANDLE captureThread;                // until it has been waited for
-    DWORD captureThreadId;
-    HANDLE threadDevice;                 // the device the capture thread reads
-    std::atomic<HANDLE> wakeEvent;       // wakes a thread waiting for a header
-    std::atomic<LONG> completedCount;    // the thread's finished cycles since DVM_STREAM_INIT
-    std::atomic<LONG> stopRequested;     // DVM_STREAM_STOP, even before the event exists
-    std::atomic<LONG> threadWaiting;     // the thread waits for a header: adds wake it
-    BOOL threadClosesDevice;             // released from inside a callback
+    DWORD queuedCount;                  // headers added since the ring was last emptied: the head
+    DWORD readCount;                    // of those, the ones the thread is done with: the tail
+    StreamState state;
+    VIDEO_STREAM_INIT_PARMS streamInit; // the client's parameters and callback
+    HANDLE thread;                      // the capture thread, until a waiter has seen it end
+    DWORD threadId;
+    HANDLE threadDevice;                // the thread's own handle of the device, closed as it ends
+    DWORD generation;                   // threads made: which one `thread` is
 };
 
 // The engine's lock: made when the library loads, deleted when it unloads.
@@ -38,9 +37,9 @@ DWORD HandleStreamMessage(CaptureStream &stream, HANDLE device, UINT message, LP
 // DVM_FRAME: one frame read on the caller's thread.
 DWORD CaptureSingleFrame(HANDLE device, VIDEOHDR *header, DWORD size);
 
-// Stops the capture thread and waits until it has ended. FALSE when called
-// on that thread itself: it then closes its device as it ends.
-BOOL EndCaptureThread(CaptureStream &stream);
+// Ends a running stream and waits until its thread has gone; on that thread
+// itself (a last close from a callback) only tells it to end.
+void EndStream(CaptureStream &stream);
 // A new session: the headers and callback of the last one, whose client may
 // have freed them since its last close, are forgotten.
 void ForgetStream(CaptureStream &stream);

@@ -11,6 +11,9 @@
  * system short of memory) is replaced by the warning's number, so that the
  * box still names its cause.
  */
+// A thread that answers no message for this long has no caption to give.
+static const UINT CaptionWaitMs = 1000;
+
 void ShowDriverWarning(UINT stringId)
 {
     char text[1024] = "", caption[80] = "";
@@ -19,8 +22,12 @@ void ShowDriverWarning(UINT stringId)
     HWND window = GetActiveWindow();
     if (!window)
         window = GetTopWindow(NULL);
+    // The title without waiting on the window's thread: on the capture thread
+    // the window is the host's, whose thread may itself wait for the stream.
+    DWORD_PTR copied;
     if (window)
-        GetWindowTextA(window, caption, sizeof caption);
+        SendMessageTimeoutA(window, WM_GETTEXT, sizeof caption, reinterpret_cast<LPARAM>(caption), SMTO_ABORTIFHUNG,
+                            CaptionWaitMs, &copied);
     MessageBoxA(NULL, text, caption, MB_OK | MB_ICONEXCLAMATION);
 }
 

@@ -7,23 +7,34 @@ source "$(dirname "$0")/env.sh"
 cd "$BUILD/bin"
 wine_session bash -c "wine board_bench.exe && wine stream_bench.exe"
 
+# Wineserver requests a frame, from Wine's +server trace: the capture thread's
+# against a plain ReadFile loop's a read (what a read itself costs). With
+# BEFORE=FILE (a driver in build/bin), another build is measured beside this one.
+wine_session bash "$ROOT/scripts/server-requests.sh" zentacap.dll ${BEFORE:+"$BEFORE"}
+
 # The capture client end to end: 640 x 480 x 32 at the live rate for 10 s,
 # without and with the preview (its closing line gives frames, drops, late
 # buffers and its processor time per frame), and the preview's cost as the
-# ratio of the two processor times.
+# ratio of the two processor times. With BEFORE_CAPTURE=FILE (a client in
+# build/bin), another build of the client is measured in the same run.
 settings='HKCU\Software\ORVANTA\Multimedia\Brightvane 7K42Q VideoIn'
 wine_session bash -c '
-  settings=$1 avi=$2 alone=""
+  settings=$1 avi=$2
+  shift 2
   for value in Width=640 Height=480 ScaleX=0 ScaleY=0 OffsetX=0 OffsetY=0 Format=3; do
     wine reg add "$settings" /v "${value%=*}" /t REG_DWORD /d "${value#*=}" /f >/dev/null
   done
-  for preview in "" --preview; do
-    echo "client ${preview:-without preview}:"
-    line=$(wine capture.exe --seconds 10 $preview "$avi" </dev/null | tr "\r" "\n" | grep "frames captured")
-    echo "$line"
-    ms=$(sed -n "s/.* \([0-9.]*\) ms of processor time a frame.*/\1/p" <<<"$line")
-    [ -z "$alone" ] && alone=$ms ||
-      awk -v a="$alone" -v p="$ms" "BEGIN { if (a > 0) printf \"preview: %.2f times the processor time a frame\n\", p / a }"
+  for client in "$@"; do
+    alone=""
+    for preview in "" --preview; do
+      echo "$client ${preview:-without preview}:"
+      line=$(wine "$client" --seconds 10 $preview "$avi" </dev/null | tr "\r" "\n" | grep "frames captured")
+      echo "$line"
+      ms=$(sed -n "s/.* \([0-9.]*\) ms of processor time a frame.*/\1/p" <<<"$line")
+      [ -z "$alone" ] && alone=$ms ||
+        awk -v a="$alone" -v p="$ms" "BEGIN { if (a > 0) printf \"preview: %.2f times the processor time a frame\n\", p / a }"
+    done
   done
-  wine reg delete "HKCU\Software\ORVANTA" /f >/dev/null' - "$settings" "$(winpath "$BUILD/bench.avi")"
+  wine reg delete "HKCU\Software\ORVANTA" /f >/dev/null' - "$settings" "$(winpath "$BUILD/bench.avi")" \
+  capture.exe ${BEFORE_CAPTURE:+"$BEFORE_CAPTURE"}
 rm -f "$BUILD/bench.avi"

@@ -1,9 +1,12 @@
 // Benchmarks of the stream engine (figures, not tests): frames a second
 // through the driver against a raw ReadFile loop on the same device in the
 // same run, stop latency, the processor time of a starved stream, and private
-// memory over 10,000 frames.
+// memory over 10,000 frames. --driver FILE benchmarks another build of the
+// driver; --requests only streams frames and names the threads, for a count
+// of their wineserver requests in Wine's +server trace (scripts/bench.sh).
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include "client.h"
 #include "stream_client.h"
 #include <psapi.h>
@@ -44,7 +47,7 @@ static void Pace(bool freeRunning)
 
 // Frames a second of a ReadFile loop straight on the device, into `buffers`
 // buffers in turn.
-static double RawRate(const Format &f, double seconds, int buffers)
+static double RawRate(const Format &f, double seconds, int buffers, long *reads = NULL)
 {
     HANDLE device = CreateFileA("\\\\.\\" BOARD_DEVICE_NAME, GENERIC_READ, 0, NULL, OPEN_EXISTING, 0, NULL);
     FormatParams format = {28, f.code, f.width, f.height, (uint8_t)f.scale, (uint8_t)f.scale, 0, 0, 0, 0};
@@ -59,11 +62,15 @@ static double RawRate(const Format &f, double seconds, int buffers)
     }
     CloseHandle(device);
     Sleep(300); // Wine delivers the close late; let it arrive before the driver opens
+    if (reads)
+        *reads = frames;
     return frames / elapsed;
 }
 
+static const char *DriverFile = "zentacap.dll";
+
 struct Driver {
-    HMODULE module = LoadLibraryA("zentacap.dll");
+    HMODULE module = LoadLibraryA(DriverFile);
     DRIVERPROC proc = reinterpret_cast<DRIVERPROC>(reinterpret_cast<void *>(GetProcAddress(module, "DriverProc")));
     bool Open()
     {
@@ -84,6 +91,47 @@ static SIZE_T PrivateBytes()
     c.cb = sizeof c;
     GetProcessMemoryInfo(GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS *>(&c), sizeof c);
     return c.PrivateUsage;
+}
+
+// The thread that last called back, the capture thread.
+static DWORD CaptureThreadId;
+static void CALLBACK NoteThread(HDRVR, UINT message, DWORD_PTR client, DWORD_PTR header, DWORD_PTR)
+{
+    CaptureThreadId = GetCurrentThreadId();
+    StreamClient &c = *reinterpret_cast<StreamClient *>(client);
+    if (message == MM_DRVM_DATA) {
+        c.dataCount++;
+        c.Add(reinterpret_cast<VIDEOHDR *>(header));
+    }
+}
+
+// Reads of a plain loop on a thread of their own, and frames of a stream:
+// each thread named, so that its requests can be counted in a trace.
+static long RawReadCount;
+static DWORD WINAPI RawReads(LPVOID format)
+{
+    RawRate(*static_cast<const Format *>(format), 2, 4, &RawReadCount);
+    return 0;
+}
+
+static void NameRequestThreads(const Format &f)
+{
+    DWORD raw;
+    HANDLE thread = CreateThread(NULL, 0, RawReads, const_cast<Format *>(&f), 0, &raw);
+    WaitForSingleObject(thread, INFINITE);
+    CloseHandle(thread);
+    Store(f);
+    Driver driver;
+    if (!driver.Open())
+        return;
+    StreamClient client(driver.proc, VIDEO_IN, 4, f.bytes);
+    client.Init(CALLBACK_FUNCTION, reinterpret_cast<DWORD_PTR>(NoteThread));
+    client.AddAll();
+    client.Send(DVM_STREAM_START);
+    Eventually([&] { return client.dataCount >= 2000; });
+    client.Send(DVM_STREAM_STOP);
+    std::printf("raw reader %04lx %ld reads, capture thread %04lx %ld frames\n", raw, RawReadCount, CaptureThreadId,
+                client.dataCount.load());
 }
 
 // Frames a second through the driver, the client re-adding in its callback.
@@ -171,11 +219,20 @@ static double Median(std::vector<double> v)
     return v[v.size() / 2];
 }
 
-int main()
+int main(int argc, char **argv)
 {
     if (!ResetBoard()) {
         std::printf("the board is not running\n");
         return 1;
+    }
+    for (int i = 1; i + 1 < argc; i++)
+        if (!std::strcmp(argv[i], "--driver"))
+            DriverFile = argv[i + 1];
+    if (argc > 1 && !std::strcmp(argv[argc - 1], "--requests")) {
+        Pace(true);
+        NameRequestThreads({"160x120 RGB 15", 2, 160, 120, 2, 160 * 120 * 2});
+        ResetBoard();
+        return 0;
     }
     const Format formats[] = {{"640x480 RGB 24 (32 bits)", 3, 640, 480, 0, 640 * 480 * 4},
                               {"160x120 RGB 15", 2, 160, 120, 2, 160 * 120 * 2}};

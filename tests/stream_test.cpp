@@ -302,12 +302,26 @@ TEST_F(Stream, ARefusedRestartFailsTheInitButTheStreamStillRuns)
     ASSERT_EQ(client.AddAll(), DV_ERR_OK);
     ASSERT_EQ(client.Send(DVM_STREAM_START), DV_ERR_OK);
     EXPECT_TRUE(client.WaitForData(2)) << "the new parameters name this client's callback";
-    EXPECT_EQ(client.Send(DVM_STREAM_FINI), DV_ERR_OK);
-    client.readdInCallback = true;
-    client.Add(&client.headers[0]);
-    EXPECT_TRUE(client.WaitForData(10)) << "FINI does not stop the thread";
     client.Send(DVM_STREAM_STOP);
     EXPECT_TRUE(client.WaitForClose());
+}
+
+// The host may free its headers and callback once DVM_STREAM_FINI has
+// answered: a stream still running has ended by then.
+TEST_F(Stream, AFiniEndsARunningStreamBeforeItAnswers)
+{
+    StreamClient client(driverProc, 4, 2, SmallFrame);
+    client.readdInCallback = true;
+    ASSERT_EQ(client.Init(), DV_ERR_OK);
+    ASSERT_EQ(client.AddAll(), DV_ERR_OK);
+    ASSERT_EQ(client.Send(DVM_STREAM_START), DV_ERR_OK);
+    ASSERT_TRUE(client.WaitForData(2));
+    EXPECT_EQ(client.Send(DVM_STREAM_FINI), DV_ERR_OK);
+    EXPECT_TRUE(client.WaitForClose(0)) << "the stream ended before the answer";
+    size_t after = client.Events().size();
+    EXPECT_EQ(client.Send(DVM_STREAM_START), DV_ERR_NONSPECIFIC) << "no stream without a new init";
+    Sleep(50);
+    EXPECT_EQ(client.Events().size(), after) << "no callback once the fini has answered";
 }
 
 TEST_F(Stream, AStopAlwaysReachesTheThread)
@@ -373,9 +387,7 @@ TEST_F(Stream, HeadersQueuedAtTheLastCloseAreNeverTouchedByTheNextSession)
     ASSERT_EQ(old.AddAll(), DV_ERR_OK);
     ASSERT_EQ(Send(4, DRV_CLOSE), 1); // from here the client may free them
     ASSERT_EQ(OpenChannelOfType(VIDEO_IN), 4);
-    EXPECT_EQ(Send(4, DVM_STREAM_START), DV_ERR_OK);
-    Sleep(300);
-    Send(4, DVM_STREAM_STOP);
+    EXPECT_EQ(Send(4, DVM_STREAM_START), DV_ERR_NONSPECIFIC) << "the new session has no stream before its init";
     EXPECT_EQ(Count(old.Events(), MM_DRVM_DATA), 0u);
     for (const VIDEOHDR &h : old.headers)
         EXPECT_EQ(h.dwFlags & VHDR_DONE, 0u) << "a header of the closed session was filled";

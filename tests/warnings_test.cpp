@@ -149,4 +149,37 @@ TEST_F(Messages, WithoutAnActiveWindowTheCaptionComesFromTheTopWindow)
     EXPECT_EQ(warnings[0].caption, top);
 }
 
+// A top window whose thread answers no message until the warning has been
+// shown: the warning's caption is not waited for.
+struct BlockedWindow {
+    HWND window = NULL;
+    HANDLE made = CreateEventA(NULL, TRUE, FALSE, NULL), release = CreateEventA(NULL, TRUE, FALSE, NULL);
+    static DWORD WINAPI Run(LPVOID self)
+    {
+        BlockedWindow &b = *static_cast<BlockedWindow *>(self);
+        b.window = CreateWindowExA(WS_EX_TOPMOST, "STATIC", "blocked", WS_POPUP | WS_VISIBLE, 0, 0, 50, 50, NULL, NULL,
+                                   NULL, NULL);
+        SetEvent(b.made);
+        WaitForSingleObject(b.release, HangMs); // answering nothing meanwhile
+        DestroyWindow(b.window);
+        return 0;
+    }
+};
+
+TEST_F(Messages, AWarningDoesNotWaitForTheTitleOfAWindowWhoseThreadIsBusy)
+{
+    BlockedWindow blocked;
+    HANDLE thread = CreateThread(NULL, 0, BlockedWindow::Run, &blocked, 0, NULL);
+    WaitForSingleObject(blocked.made, HangMs);
+    ASSERT_EQ(GetTopWindow(NULL), blocked.window);
+    FailDeviceOpens(ERROR_NOT_SUPPORTED);
+    EXPECT_EQ(OpenChannelOfType(VIDEO_IN), 0);
+    SetEvent(blocked.release);
+    JoinOrHang(thread, "the window's thread");
+    ASSERT_EQ(warnings.size(), 1u);
+    EXPECT_EQ(warnings[0].caption, "") << "the title was waited for";
+    CloseHandle(blocked.made);
+    CloseHandle(blocked.release);
+}
+
 }
