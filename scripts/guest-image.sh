@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Makes the guest of vm.sh in the folder given: a Debian 12 image with its
-# kernel, 32-bit Wine and what the tests use (Xvfb, CMake, ffmpeg, Python,
-# mtools). Its init mounts the shared folders, copies the checkout in, runs
+# kernel, 32-bit Wine and what the tests use (Xvfb, CMake, ffmpeg, GStreamer,
+# Python, mtools). Its init mounts the shared folders, copies the checkout in, runs
 # /control/command and powers off. vm.sh keeps the image in a cache folder
 # named by the hash of this file (and of what makes its Wine prefix): change
 # what it makes, and the next run makes it anew.
@@ -19,7 +19,8 @@ trap 'umount "$out/root/proc" "$out/root/dev" "$out/root/sys" 2>/dev/null || tru
 printf '#!/bin/sh\nexit 101\n' >"$out/root/usr/sbin/policy-rc.d"
 chmod +x "$out/root/usr/sbin/policy-rc.d"
 chroot "$out/root" sh -c 'export DEBIAN_FRONTEND=noninteractive; dpkg --add-architecture i386 && apt-get update &&
-  apt-get install -y --no-install-recommends wine wine32:i386 wine64 xvfb xauth cmake ffmpeg python3 procps mtools' \
+  apt-get install -y --no-install-recommends wine wine32:i386 wine64 xvfb xauth cmake ffmpeg python3 procps mtools \
+    gstreamer1.0-tools gstreamer1.0-plugins-good' \
   >"$out/packages.log" 2>&1
 rm "$out/root/usr/sbin/policy-rc.d"
 umount "$out/root/proc" "$out/root/dev" "$out/root/sys"

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs what building and testing needs on a Debian 12 machine: the i386
 # architecture, Wine (32-bit), mingw-w64, CMake, Xvfb and GoogleTest's source;
-# mtools and zip for the driver disk.
+# ffmpeg and GStreamer for the AVI checks; mtools and zip for the driver disk.
 set -euo pipefail
 
 need=()
@@ -13,6 +13,7 @@ command -v xvfb-run >/dev/null || need+=(xvfb xauth)
 [ -f /usr/src/googletest/CMakeLists.txt ] || need+=(googletest)
 command -v ninja >/dev/null || need+=(ninja-build)
 command -v ffprobe >/dev/null || need+=(ffmpeg)
+command -v gst-launch-1.0 >/dev/null || need+=(gstreamer1.0-tools gstreamer1.0-plugins-good)
 command -v python3 >/dev/null || need+=(python3)
 command -v mformat >/dev/null || need+=(mtools)
 command -v zip >/dev/null || need+=(zip)

@@ -2,8 +2,9 @@
 """The frames of an AVI file, one line a slot, through the file's own indexes
 (OpenDML's super index and standard indexes, else 'idx1'): '-' for an empty
 frame, else the frame number the virtual board burnt into a picture of the whole scene
-('?' where none can be read). --layout prints the RIFF parts instead:
-type, offset and size, one a line."""
+('?' where none can be read). --layout prints the RIFF parts instead: type,
+offset and size, one a line; --indexed the number of frames (not empty) that
+the indexes list."""
 import struct
 import sys
 
@@ -95,6 +96,9 @@ def main():
         if '--layout' in sys.argv:
             for kind, at, size in parts(f):
                 print(kind, at, size)
+            return
+        if '--indexed' in sys.argv:
+            print(sum(1 for _, size in entries(f) if size))
             return
         for offset, size in entries(f):
             if size == 0:

@@ -4,14 +4,18 @@
 # it says, and the files it leaves. Runs inside a Wine session.
 set -uo pipefail
 bin=$1
+here=$(cd "$(dirname "$0")" && pwd)
 work=$(mktemp -d)
 board() { (cd "$bin" && wine boardctl.exe "$@") >/dev/null; }
-trap 'board reset; wine reg delete "$drivers32" /v msvideo3 /f >/dev/null 2>&1; rm -rf "$work"' EXIT
+small=""
+trap 'board reset; wine reg delete "$drivers32" /v msvideo3 /f >/dev/null 2>&1; rm -rf "$work"
+      [ -z "$small" ] || { umount "$small" 2>/dev/null; rmdir "$small"; }' EXIT
 drivers32='HKLM\Software\Microsoft\Windows NT\CurrentVersion\Drivers32'
 failures=0
 
 fail() { echo "FAILED: $*"; failures=$((failures + 1)); }
 frames() { ffprobe -v error -count_frames -select_streams v:0 -show_entries stream=nb_read_frames -of csv=p=0 "$1"; }
+packets() { ffprobe -v error -count_packets -select_streams v:0 -show_entries stream=nb_read_packets -of csv=p=0 "$1"; }
 
 # status, text, client arguments: the client exits with `status` and says `text`.
 run() {
@@ -78,6 +82,34 @@ run 1 "cannot create" $(small --frames 60 --segment-mb 1) "$(winepath -w "$work/
 # empty ones among them where frames came late.)
 count=$(frames "$work/blocked.avi")
 [ -n "$count" ] && [ "$count" -ge 20 ] && [ "$count" -le 27 ] || fail "blocked.avi holds '$count' frames, not the 27 before the failure"
+
+# A driver that follows the documented contract to the letter (the test
+# fixture's: MM_DRVM_CLOSE at the fini, a reset that hands every buffer back
+# empty): every frame it served, once and in order, and no empty frame but
+# those of the periods in which nothing came.
+board reset
+run 0 "wrote" --driver vfwfixture.dll --frames 50 "$(winepath -w "$work/contract.avi")"
+slots=$(python3 "$here/avi_frames.py" "$work/contract.avi")
+[ "$(grep -v '^-$' <<<"$slots" | tr '\n' ' ')" = "$(seq 0 49 | tr '\n' ' ')" ] ||
+  fail "contract.avi does not hold frames 0 to 49 in order: $(tr '\n' ' ' <<<"$slots")"
+empty=$(sed -n 's/.* \([0-9]*\) dropped (written empty).*/\1/p' "$work/log")
+[ "$(grep -c '^-$' <<<"$slots")" = "$empty" ] || fail "contract.avi holds empty frames beyond the $empty counted"
+
+# A volume that fills up while the recording runs (the rest of a small
+# tmpfs taken by another writer): the reason, a non-zero status, and a file
+# that ffprobe reads to its last whole frame, as its indexes list them.
+small=$(mktemp -d)
+if mount -t tmpfs -o size=24m tmpfs "$small" 2>/dev/null; then
+  (started "$small/full.avi"; dd if=/dev/zero of="$small/filler" bs=64k 2>/dev/null) &
+  run 1 "is full\|cannot write" --driver vfwfixture.dll --format rgb15 --size 640x480 --frames 100000 \
+    "$(winepath -w "$small/full.avi")"
+  wait
+  indexed=$(python3 "$here/avi_frames.py" --indexed "$small/full.avi")
+  [ -n "$indexed" ] && [ "$indexed" -gt 0 ] && [ "$(packets "$small/full.avi")" = "$indexed" ] ||
+    fail "full.avi: ffprobe reads $(packets "$small/full.avi") frames, its indexes list ${indexed:-none}"
+else
+  echo "not run: a volume that fills up (no tmpfs can be mounted here)"
+fi
 
 # The installed drivers, and recording from the Nth.
 board reset

@@ -2,14 +2,17 @@
 # The capture client's recordings, read through the files' own indexes
 # (avi_frames.py) and by ffprobe. "timing": at live pacing every frame lies in
 # the slot of the period it was captured in, with the client held for a
-# second and with a writer that stalls. "big": at free pacing a full-size
-# recording past 4 GiB is one OpenDML file. Runs inside a Wine session.
+# second and with a writer that stalls, and a file from a device slower than
+# the rate asked plays as long as the recording took. "big": a recording past
+# 4 GiB is one OpenDML file. "killed": a recording killed once its file has
+# passed 2 GiB keeps every frame of its closed parts, for ffprobe and for
+# GStreamer's avidemux, which trusts the indexes. Runs inside a Wine session.
 #
 # The slots can be judged only where the machine kept up with the board's
 # input: the board counts the input frames that passed unread between two
 # reads. Where more passed than the hold explains, the run says so, and a
 # run whose other checks passed counts as skipped (exit status 77).
-# Usage: recording_test.sh BIN timing|big
+# Usage: recording_test.sh BIN timing|big|killed
 set -uo pipefail
 bin=$1 mode=$2
 here=$(cd "$(dirname "$0")" && pwd)
@@ -105,17 +108,34 @@ if [ "$mode" = timing ]; then
     check "stalled writer: frames off their slot${examples:+ ($examples)}" 0 "$off"
     show_if_off "$off" "$work/stalled.avi"
   fi
+
+  # A minute of the board's 25 frames a second recorded at 25.5 asked: the
+  # file plays as long as its frames took (their numbers count the board's
+  # periods), within a frame.
+  record "$work/slower.log" --seconds 60 --fps 25.5 "$(winepath -w "$work/slower.avi")"
+  check "slower device: the recording ends as asked" "wrote" "$(grep -o wrote "$work/slower.log" | head -1)"
+  check "slower device: the file plays as long as the frames took, within a frame" yes "$(python3 "$here/avi_frames.py" \
+    "$work/slower.avi" | python3 -c '
+import subprocess, sys
+slots = [line.strip() for line in sys.stdin]
+numbers = [int(s) for s in slots if s.isdigit()]
+took = (numbers[-1] - numbers[0] + 1) * 0.04
+rate = subprocess.run(["ffprobe", "-v", "error", "-select_streams", "v:0", "-show_entries", "stream=r_frame_rate",
+                       "-of", "csv=p=0", sys.argv[1]], capture_output=True, text=True).stdout.strip().split("/")
+first, last = slots.index(str(numbers[0])), slots.index(str(numbers[-1]))
+played = (last - first + 1) * int(rate[1]) / int(rate[0])
+print("yes" if abs(played - took) <= 0.04 else f"no ({played:.3f} s played, {took:.3f} s taken)")' "$work/slower.avi")"
 fi
 
 if [ "$mode" = big ]; then
   # Past 4 GiB in one file: its first RIFF at most 1 GiB, read to its last
-  # frame. 7,100 frames of 640 x 480 RGB 16 from a test fixture's driver
-  # (the one that ends a stream at its stop, as ours does), whose frames cost
-  # no transport from a kernel device and carry their number: 4.36 GB, at the 250 frames a second asked of it or as fast as
+  # frame. 7,100 frames of 640 x 480 RGB 16 from the test fixture's driver,
+  # whose frames cost no transport from a kernel device and carry their
+  # number: 4.36 GB, at the 250 frames a second asked of it or as fast as
   # this machine goes (the periods it falls behind are written empty).
   free=$(df -k --output=avail "$big" | tail -1)
   check "room for the big file in $big" yes "$([ "$free" -gt $((5 << 20)) ] && echo yes || echo "no (${free} KiB)")"
-  record "$work/big.log" --driver vfwdeparture.dll --format rgb15 --size 640x480 --fps 250 --buffers 16 --frames 7100 \
+  record "$work/big.log" --driver vfwfixture.dll --format rgb15 --size 640x480 --fps 250 --buffers 16 --frames 7100 \
     "$(winepath -w "$big/big.avi")"
   captured=$(sed -n 's/.*capture: \([0-9]*\) frames captured.*/\1/p' "$work/big.log")
   check "big: the recording ends as asked" "7100" "$captured"
@@ -133,6 +153,30 @@ import sys
 n = [int(line) for line in sys.stdin]
 bad = next((i for i, x in enumerate(n) if x != i), None)
 print("yes" if bad is None and len(n) == 7100 else f"no ({len(n)} frames, number {bad} out of order)")')"
+fi
+
+if [ "$mode" = killed ]; then
+  # Killed once the file has passed 2.2 GB: its first two parts (1 GiB each)
+  # are closed, the third is in progress.
+  (cd "$bin" && exec wine capture.exe --driver vfwfixture.dll --format rgb15 --size 640x480 --fps 250 \
+    --buffers 16 --frames 100000 "$(winepath -w "$big/killed.avi")") >"$work/killed.log" 2>&1 </dev/null &
+  for _ in $(seq 18000); do
+    [ "$(stat -c %s "$big/killed.avi" 2>/dev/null || echo 0)" -gt 2200000000 ] && break
+    sleep 0.1
+  done
+  pkill -KILL -f 'capture.exe --driver vfwfixture.dll'
+  wait
+  check "killed: past 2.2 GB when killed" yes "$([ "$(stat -c %s "$big/killed.avi")" -gt 2200000000 ] && echo yes || echo no)"
+  closed=$(python3 "$here/avi_frames.py" --indexed "$big/killed.avi")
+  check "killed: the closed parts' frames are indexed" yes "$([ "${closed:-0}" -gt 3000 ] && echo yes || echo "no (${closed:-none})")"
+  probed=$(ffprobe -v error -count_packets -select_streams v:0 -show_entries stream=nb_read_packets -of csv=p=0 \
+    "$big/killed.avi")
+  check "killed: ffprobe reads every frame of the closed parts" yes \
+    "$([ "${probed:-0}" -ge "${closed:-1}" ] && echo yes || echo "no (${probed:-none} of $closed)")"
+  demuxed=$(gst-launch-1.0 -q filesrc location="$big/killed.avi" ! avidemux ! fakesink silent=false -v 2>&1 |
+    grep -c 'chain')
+  check "killed: GStreamer's avidemux reads every frame of the closed parts" yes \
+    "$([ "$demuxed" -ge "${closed:-1}" ] && echo yes || echo "no ($demuxed of $closed)")"
 fi
 
 echo "$(( failures == 0 ? 1 : 0 )) passed, $(( failures == 0 ? 0 : 1 )) failed"

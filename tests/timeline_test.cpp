@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 #include <cmath>
 #include <vector>
+#include <random>
 #include <windows.h>
+#include "hold_clock.h"
 #include "timeline.h"
 
 namespace {
@@ -15,7 +17,7 @@ struct Arrival {
 
 // Feeds the frames at their arrival to a writer that places each one from
 // the time PlaceableFrom gives, as the writer thread does; all the rest at the end.
-std::vector<long> Place(const std::vector<Arrival> &frames, size_t buffers)
+std::vector<long> Place(const std::vector<Arrival> &frames, size_t buffers, Timeline *placed = nullptr)
 {
     Timeline t;
     StartTimeline(t, 40);
@@ -30,6 +32,8 @@ std::vector<long> Place(const std::vector<Arrival> &frames, size_t buffers)
             pending.erase(pending.begin());
         }
     }
+    if (placed)
+        *placed = t;
     return slots;
 }
 
@@ -80,10 +84,55 @@ TEST(Timeline, TheFramesOfAHoldAreNotPlacedBeforeTheLastHasCome)
     double together[] = {400, 400.1};
     EXPECT_GT(PlaceableFrom(t, together, 2, 4), 400.1) << "a third of them may still come";
     EXPECT_EQ(PlaceableFrom(t, together, 2, 1), -HUGE_VAL) << "more than the driver's one buffer";
-    EXPECT_EQ(CaptureEstimate(1045, 1200, 200), 45) << "the arrival less the hold since the last";
 }
 
-TEST(Timeline, OnlyAGapLongerThanAFewTicksCountsAsAHold)
+// Arrivals (ms) with the hold clock (ms held so far), and their estimates.
+TEST(Timeline, AFrameAfterAHoldWasCapturedWhenItBeganAndThoseWithItDuringIt)
+{
+    const struct {
+        const char *what;
+        std::vector<std::pair<double, double>> arrivals;
+        std::vector<double> estimates;
+    } cases[] = {
+        {"the frame in flight during a hold of a second", {{0, 0}, {40, 0}, {1045, 1000}, {1080, 1000}},
+         {0, 40, 45, 1080}},
+        {"three frames a device buffered during the hold", {{0, 0}, {1045, 1000}, {1045.1, 1000}, {1045.2, 1000}},
+         {0, 45, 85, 125}},
+        {"frames together without a hold", {{0, 0}, {400, 0}, {400.1, 0}}, {0, 400, 400.1}},
+        {"no more frames of the hold than it lasted", {{0, 0}, {130, 100}, {130.1, 100}, {130.2, 100}, {130.3, 100}},
+         {0, 30, 70, 110, 130.3}},
+    };
+    for (const auto &c : cases) {
+        Estimates e;
+        StartEstimates(e, 0);
+        std::vector<double> got;
+        for (const auto &a : c.arrivals)
+            got.push_back(CaptureEstimate(e, a.first, a.second, 40));
+        EXPECT_EQ(got, c.estimates) << c.what;
+    }
+}
+
+// A minute of a device's frames, each delayed by up to 35 ms: the file plays
+// as long as the frames took, within a frame, whatever the rate asked.
+TEST(Timeline, ARecordingPlaysAsLongAsItTookWhenTheDeviceKeepsAnotherRate)
+{
+    for (double ratio : {1.0, 0.98, 1.02, 0.5}) {
+        std::mt19937 random(7);
+        std::exponential_distribution<double> delay(1.0 / 8);
+        const double period = 40 / ratio;
+        std::vector<Arrival> frames;
+        for (int i = 0; i < 1500 * ratio; i++) {
+            double at = i * period + std::min(delay(random), 35.0);
+            frames.push_back({at, at});
+        }
+        Timeline t;
+        std::vector<long> slots = Place(frames, 13, &t);
+        double played = (slots.back() + 1) * t.period, took = frames.size() * period;
+        EXPECT_NEAR(played, took, period) << "the device at " << ratio << " of the rate asked";
+    }
+}
+
+TEST(HoldClock, OnlyAGapLongerThanAFewTicksCountsAsAHold)
 {
     StartHoldClock();
     double now = NowMs(), held = HeldMs(now);

@@ -27,7 +27,7 @@ struct Layout {
     ULONGLONG movi;                 // the first 'movi' list
     ULONGLONG idx1, idx1Bytes;      // 0 when there is none
     ULONGLONG indx;                 // the super index's chunk, 0 when there is none
-    DWORD mainFrames, streamFrames, chunkId;
+    DWORD mainFrames, streamFrames, extendedFrames, chunkId;
 };
 
 // Walks the chunks from `at` to `end`, into the lists, for the records it knows.
@@ -57,6 +57,9 @@ static bool Walk(const Reader &r, ULONGLONG at, ULONGLONG end, Layout &l)
             if (!ReadAt(r, at + 8 + offsetof(BITMAPINFOHEADER, biCompression), &compression, sizeof compression))
                 return false;
             l.chunkId = Fourcc(compression == BI_RGB ? "00db" : "00dc");
+        } else if (chunk.id == Fourcc("dmlh")) {
+            if (!ReadAt(r, at + 8, &l.extendedFrames, sizeof l.extendedFrames))
+                return false;
         } else if (chunk.id == Fourcc("indx")) {
             l.indx = at;
         } else if (chunk.id == Fourcc("idx1")) {
@@ -68,6 +71,26 @@ static bool Walk(const Reader &r, ULONGLONG at, ULONGLONG end, Layout &l)
     return true;
 }
 
+// The RIFF parts, 'AVI ' then 'AVIX', each within the file and holding its
+// 'movi' list, the last ending where the file ends; their number, or -1.
+static long CheckParts(const Reader &r)
+{
+    long parts = 0;
+    for (ULONGLONG at = 0; at < r.size; parts++) {
+        ListHeader riff, movi;
+        if (!ReadAt(r, at, &riff, sizeof riff) || riff.id != Fourcc("RIFF") || riff.type != Fourcc(parts ? "AVIX" : "AVI "))
+            return -1;
+        const ULONGLONG end = at + 8 + riff.size;
+        if (end > r.size)
+            return -1;
+        if (parts && (!ReadAt(r, at + 12, &movi, sizeof movi) || movi.id != Fourcc("LIST") ||
+                      movi.type != Fourcc("movi") || at + 20 + movi.size > end))
+            return -1;
+        at = end + (riff.size & 1);
+    }
+    return parts;
+}
+
 // The frame chunk that an index entry names: its id and size.
 static bool ChunkIs(const Reader &r, ULONGLONG at, DWORD id, DWORD size)
 {
@@ -75,13 +98,15 @@ static bool ChunkIs(const Reader &r, ULONGLONG at, DWORD id, DWORD size)
     return at + 8 + size <= r.size && ReadAt(r, at, &chunk, sizeof chunk) && chunk.id == id && chunk.size == size;
 }
 
-// The frames that the super index's standard indexes list; -1 on a wrong entry.
-static long long CheckStdIndexes(const Reader &r, const Layout &l)
+// The frames that the super index's standard indexes list, and their number
+// (`parts`); -1 on a wrong entry.
+static long long CheckStdIndexes(const Reader &r, const Layout &l, long &parts)
 {
     IndexHeader super;
     if (!ReadAt(r, l.indx + 8, &super, sizeof super) || super.longsPerEntry != 4 || super.type != INDEX_OF_INDEXES)
         return -1;
     long long frames = 0;
+    parts = static_cast<long>(super.entriesInUse);
     for (DWORD p = 0; p < super.entriesInUse; p++) {
         SuperIndexEntry part;
         ChunkHeader chunk;
@@ -127,13 +152,17 @@ bool CheckAvi(const std::string &path, DWORD frames)
     Layout l = {};
     ListHeader riff;
     long long indexed = -1, first = -1;
+    long indexedParts = 1;
     if (ReadAt(r, 0, &riff, sizeof riff) && riff.id == Fourcc("RIFF") && riff.type == Fourcc("AVI ") &&
         Walk(r, 12, 8ull + riff.size, l) && l.movi && l.idx1) {
         first = CheckOldIndex(r, l);
-        indexed = l.indx ? CheckStdIndexes(r, l) : first;
+        indexed = l.indx ? CheckStdIndexes(r, l, indexedParts) : first;
     }
+    // Every part indexed, and the counts of the whole file where OpenDML keeps them.
+    long parts = CheckParts(r);
     CloseHandle(r.file);
-    bool whole = indexed == frames && l.streamFrames == frames && first == l.mainFrames;
+    bool whole = indexed == frames && l.streamFrames == frames && first == l.mainFrames && parts == indexedParts &&
+                 (!l.indx || l.extendedFrames == frames);
     if (!whole)
         std::fprintf(stderr, "\ncapture: %s reads back %lld of the %lu frames written to it\n", path.c_str(),
                      indexed < 0 ? 0 : indexed, frames);

@@ -1,6 +1,8 @@
 // The AVI writer: frames are appended with WriteFile; the headers' counts,
 // the lists' sizes and the indexes are written when a part ends and when
-// the file is closed. Every write is checked.
+// the file is closed, so that a recording killed in a part loses that part
+// only. Every write is checked; one that fails or falls short is cut off
+// the file again, which ends with its last whole chunk.
 #include <cstdio>
 #include <cstring>
 #include "avi_writer.h"
@@ -26,13 +28,26 @@ static bool Seek(HANDLE file, ULONGLONG offset)
     return low != INVALID_SET_FILE_POINTER || GetLastError() == NO_ERROR;
 }
 
+// The file ends at `at` again: what a failed write left after it goes.
+static void CutBack(AviWriter &w, ULONGLONG at)
+{
+    if (Seek(w.file, at))
+        SetEndOfFile(w.file);
+    w.end = at;
+}
+
 static bool Append(AviWriter &w, const void *data, DWORD bytes)
 {
     DWORD written = 0;
-    if (!WriteFile(w.file, data, bytes, &written, NULL))
-        return Fail(w, "cannot write to");
-    if (written != bytes) {
+    bool ok = WriteFile(w.file, data, bytes, &written, NULL) != FALSE;
+    if (ok && written != bytes) {
         SetLastError(ERROR_DISK_FULL);
+        ok = false;
+    }
+    if (!ok) {
+        DWORD error = GetLastError();
+        CutBack(w, w.end);
+        SetLastError(error);
         return Fail(w, "cannot write to");
     }
     w.end += bytes;
@@ -43,7 +58,11 @@ static bool AppendChunk(AviWriter &w, DWORD id, const void *data, DWORD bytes)
 {
     ChunkHeader head = {id, bytes};
     static const BYTE pad = 0;
-    return Append(w, &head, sizeof head) && (!bytes || Append(w, data, bytes)) && (!(bytes & 1) || Append(w, &pad, 1));
+    const ULONGLONG start = w.end;
+    if (Append(w, &head, sizeof head) && (!bytes || Append(w, data, bytes)) && (!(bytes & 1) || Append(w, &pad, 1)))
+        return true;
+    CutBack(w, start); // no chunk header that claims bytes that never came
+    return false;
 }
 
 static bool AppendList(AviWriter &w, DWORD id, DWORD type)
@@ -79,16 +98,34 @@ static bool StartPart(AviWriter &w)
     return AppendList(w, Fourcc("LIST"), Fourcc("movi"));
 }
 
+// The counts, rate and super index as of the parts ended so far: avih
+// counts the first part (what an AVI 1.0 reader plays), strh and dmlh the
+// whole file.
+static bool PatchHeaders(AviWriter &w)
+{
+    const DWORD period = static_cast<DWORD>(1000000ull * w.scale / w.rate),
+                bytesPerSecond = static_cast<DWORD>(static_cast<ULONGLONG>(w.format.biSizeImage) * w.rate / w.scale),
+                scaleAndRate[2] = {w.scale, w.rate};
+    bool ok = Patch(w, w.mainAt + offsetof(MainHeader, microSecPerFrame), &period, sizeof period) &&
+              Patch(w, w.mainAt + offsetof(MainHeader, maxBytesPerSec), &bytesPerSecond, sizeof bytesPerSecond) &&
+              Patch(w, w.mainAt + offsetof(MainHeader, totalFrames), &w.firstPartFrames, sizeof w.firstPartFrames) &&
+              Patch(w, w.streamAt + offsetof(StreamHeader, scale), scaleAndRate, sizeof scaleAndRate) &&
+              Patch(w, w.streamAt + offsetof(StreamHeader, length), &w.frames, sizeof w.frames) &&
+              Patch(w, w.streamAt + offsetof(StreamHeader, suggestedBufferSize), &w.largest, sizeof w.largest);
+    if (ok && w.openDml) {
+        DWORD used = static_cast<DWORD>(w.parts.size());
+        ok = Patch(w, w.superAt + sizeof(SuperIndexHead), w.parts.data(), used * sizeof(SuperIndexEntry)) &&
+             Patch(w, w.superAt + offsetof(IndexHeader, entriesInUse), &used, sizeof used) &&
+             Patch(w, w.extendedAt, &w.frames, sizeof w.frames);
+    }
+    return ok;
+}
+
 // The open part's 'ix00' at the end of its 'movi' list, the first part's
-// 'idx1' after it, and the sizes of both lists.
-static bool EndPart(AviWriter &w)
+// 'idx1' after it, the sizes of both lists, and the headers.
+static bool WriteEndOfPart(AviWriter &w)
 {
     if (w.openDml) {
-        if (w.parts.size() >= w.superSlots) {
-            std::fprintf(stderr, "\ncapture: %s holds as many parts as its super index has room for (%lu)\n",
-                         w.path.c_str(), w.superSlots);
-            return false;
-        }
         StdIndexHead index = {{2, 0, INDEX_OF_CHUNKS, static_cast<DWORD>(w.partIndex.size()), w.chunkId}, w.movi, 0};
         DWORD bytes = static_cast<DWORD>(sizeof index + w.partIndex.size() * sizeof(StdIndexEntry));
         SuperIndexEntry part = {w.end, bytes + 8, static_cast<DWORD>(w.partIndex.size())};
@@ -104,7 +141,41 @@ static bool EndPart(AviWriter &w)
     if (w.riff == 0 && !AppendChunk(w, Fourcc("idx1"), w.oldIndex.data(),
                                     static_cast<DWORD>(w.oldIndex.size() * sizeof(OldIndexEntry))))
         return false;
-    return EndList(w, w.riff);
+    return EndList(w, w.riff) && PatchHeaders(w);
+}
+
+// The end of a part, or nothing of it: what a failed write left is cut off.
+static bool EndPart(AviWriter &w)
+{
+    const ULONGLONG start = w.end;
+    const size_t parts = w.parts.size();
+    if (WriteEndOfPart(w))
+        return true;
+    CutBack(w, start);
+    w.parts.resize(parts);
+    return false;
+}
+
+// The part's last frame out of the file, to make room for its indexes on a
+// full disk; false when the part has none.
+static bool DropLastFrame(AviWriter &w)
+{
+    ULONGLONG chunk;
+    if (w.openDml && !w.partIndex.empty())
+        chunk = w.movi + w.partIndex.back().offset - 8;
+    else if (!w.openDml && !w.oldIndex.empty())
+        chunk = w.movi + 8 + w.oldIndex.back().offset;
+    else
+        return false;
+    if (w.openDml)
+        w.partIndex.pop_back();
+    if (w.riff == 0) {
+        w.oldIndex.pop_back();
+        w.firstPartFrames--;
+    }
+    w.frames--;
+    CutBack(w, chunk);
+    return true;
 }
 
 bool CreateAvi(AviWriter &w, const std::string &path, bool openDml, const BITMAPINFOHEADER &h, DWORD rate,
@@ -153,7 +224,7 @@ bool CreateAvi(AviWriter &w, const std::string &path, bool openDml, const BITMAP
               (w.streamAt = w.end + 8, AppendChunk(w, Fourcc("strh"), &stream, sizeof stream)) &&
               AppendChunk(w, Fourcc("strf"), &h, sizeof h);
     if (ok && openDml) {
-        // The super index's room is written now, its entries when the file is closed.
+        // The super index's room is written now, its entries as each part ends.
         std::vector<BYTE> indx(sizeof(SuperIndexHead) + static_cast<size_t>(superSlots) * sizeof(SuperIndexEntry));
         SuperIndexHead head = {{4, 0, INDEX_OF_INDEXES, 0, w.chunkId}, {}};
         std::memcpy(indx.data(), &head, sizeof head);
@@ -200,9 +271,19 @@ ULONGLONG AviPendingBytes(const AviWriter &w)
 bool WriteAviFrame(AviWriter &w, const void *data, DWORD bytes)
 {
     ULONGLONG chunk = AviChunkBytes(bytes);
-    if (w.openDml && !w.partIndex.empty() && w.end + chunk + PartIndexBytes(w, 1) - w.riff > AVI_PART_BYTES &&
-        !(EndPart(w) && StartPart(w)))
-        return false;
+    // The super index's last slot is the spare: its part grows past 1 GiB, as
+    // far as a RIFF part's 32-bit sizes reach.
+    bool spare = w.parts.size() + 1 >= w.superSlots;
+    if (w.openDml && !w.partIndex.empty() &&
+        w.end + chunk + PartIndexBytes(w, 1) - w.riff > (spare ? AVI_SPARE_PART_BYTES : AVI_PART_BYTES)) {
+        if (spare) {
+            std::fprintf(stderr, "\ncapture: %s is as long as its index allows (%lu parts)\n", w.path.c_str(),
+                         w.superSlots);
+            return false;
+        }
+        if (!(EndPart(w) && StartPart(w)))
+            return false;
+    }
     ULONGLONG at = w.end;
     if (!AppendChunk(w, w.chunkId, data, bytes))
         return false;
@@ -219,22 +300,21 @@ bool WriteAviFrame(AviWriter &w, const void *data, DWORD bytes)
     return true;
 }
 
+void SetAviRate(AviWriter &w, DWORD rate, DWORD scale)
+{
+    w.rate = rate;
+    w.scale = scale;
+}
+
 bool CloseAvi(AviWriter &w)
 {
     if (w.file == INVALID_HANDLE_VALUE)
         return false;
     bool ok = EndPart(w);
-    DWORD frames = w.frames, firstPart = w.firstPartFrames;
-    // The frame counts: avih counts the first part (what an AVI 1.0 reader
-    // plays), strh and dmlh the whole file.
-    ok = ok && Patch(w, w.mainAt + offsetof(MainHeader, totalFrames), &firstPart, sizeof firstPart) &&
-         Patch(w, w.streamAt + offsetof(StreamHeader, length), &frames, sizeof frames) &&
-         Patch(w, w.streamAt + offsetof(StreamHeader, suggestedBufferSize), &w.largest, sizeof w.largest);
-    if (ok && w.openDml) {
-        DWORD used = static_cast<DWORD>(w.parts.size());
-        ok = Patch(w, w.superAt + offsetof(IndexHeader, entriesInUse), &used, sizeof used) &&
-             Patch(w, w.superAt + sizeof(SuperIndexHead), w.parts.data(), used * sizeof(SuperIndexEntry)) &&
-             Patch(w, w.extendedAt, &frames, sizeof frames);
+    // A disk that filled: the last frames give up their room to the indexes.
+    while (!ok && DropLastFrame(w)) {
+        std::fprintf(stderr, "capture: the last frame of %s gives way to its indexes\n", w.path.c_str());
+        ok = EndPart(w);
     }
     if (!CloseHandle(w.file) && ok)
         ok = Fail(w, "cannot close");

@@ -9,8 +9,9 @@
 #include <vector>
 #include "avi_layout.h"
 
-// The most a RIFF part holds.
-const ULONGLONG AVI_PART_BYTES = 1ull << 30;
+// The most a RIFF part holds; the part of the super index's spare slot, the
+// last, holds as much as 32-bit sizes allow.
+const ULONGLONG AVI_PART_BYTES = 1ull << 30, AVI_SPARE_PART_BYTES = (4ull << 30) - (16ull << 20);
 
 struct AviWriter {
     HANDLE file;
@@ -29,11 +30,14 @@ struct AviWriter {
 };
 
 // Creates the file with its headers; `superSlots` bounds the parts of an
-// OpenDML file. Each call returns false after saying which file and why.
+// OpenDML file. Each call returns false after saying which file and why; a
+// frame that could not be written whole is not in the file.
 bool CreateAvi(AviWriter &w, const std::string &path, bool openDml, const BITMAPINFOHEADER &h, DWORD rate,
                DWORD scale, DWORD superSlots);
 // One frame; `bytes` 0 writes an empty one (a dropped frame, by AVI convention).
 bool WriteAviFrame(AviWriter &w, const void *data, DWORD bytes);
+// The frame rate the headers carry from the next part's end on.
+void SetAviRate(AviWriter &w, DWORD rate, DWORD scale);
 // Writes the indexes, completes the headers and closes the file.
 bool CloseAvi(AviWriter &w);
 // What closing the file still writes: its indexes.

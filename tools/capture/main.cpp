@@ -115,9 +115,13 @@ static int ListDrivers()
     return 0;
 }
 
-static BOOL WINAPI OnConsoleControl(DWORD)
+// Closing the console, logging off and shutting down end the process as soon
+// as this returns: it returns once the recording's files are closed.
+static BOOL WINAPI OnConsoleControl(DWORD event)
 {
     StopRecording();
+    if (event == CTRL_CLOSE_EVENT || event == CTRL_LOGOFF_EVENT || event == CTRL_SHUTDOWN_EVENT)
+        AwaitFilesClosed();
     return TRUE;
 }
 
@@ -237,12 +241,17 @@ int main(int argc, char **argv)
         dialogsShown = dialogsShown && ShowDriverDialog(driver, file, channel);
     BITMAPINFOHEADER h;
     if (dialogsShown && NegotiateFormat(driver, o, h)) {
+        // biSizeImage may be 0 for BI_RGB: the size follows from the rest.
+        if (h.biSizeImage == 0 && h.biCompression == BI_RGB)
+            h.biSizeImage = (h.biBitCount * static_cast<DWORD>(h.biWidth) + 31) / 32 * 4 *
+                            static_cast<DWORD>(h.biHeight < 0 ? -h.biHeight : h.biHeight);
         RecordOptions r = {o.buffers, 0, o.frames, o.seconds, static_cast<ULONGLONG>(o.segmentMb) << 20, o.avi,
                            o.png, o.preview, o.rate, o.scale, o.stallWriterMs};
         if (!o.rate)
             FrameRate(file, &r.rate, &r.scale);
-        // Half a second of frames by default. The writer's queue holds the
-        // frames it waits to place (as many as the buffers) and a second more.
+        // Half a second of frames by default. The writer has headers of its
+        // own for the frames it waits to place (as many as the buffers) and a
+        // second more.
         DWORD halfSecond = static_cast<DWORD>((r.rate + 2ull * r.scale - 1) / (2ull * r.scale));
         if (!r.buffers)
             r.buffers = halfSecond < 2 ? 2 : halfSecond;

@@ -1,6 +1,8 @@
 // The recording's files: where the next frame goes, a new segment before
 // one would pass its size, room on the disk for the frame and for the
-// indexes that closing still writes, and the read-back of every closed file.
+// indexes that closing still writes, and the read-back of every file once
+// the recording has ended (a read-back of a whole segment would hold up the
+// frames still to write).
 #include <cstdio>
 #include "avi_check.h"
 #include "output.h"
@@ -38,10 +40,10 @@ static bool CloseFile(Output &o)
 {
     if (o.avi.file == INVALID_HANDLE_VALUE)
         return false;
-    DWORD frames = o.avi.frames;
     bool closed = CloseAvi(o.avi);
+    o.frames.push_back(o.avi.frames); // less any that gave way to the indexes
     o.closedBytes += o.avi.end;
-    return closed && CheckAvi(o.paths.back(), frames);
+    return closed;
 }
 
 bool StartOutput(Output &o, const char *path, ULONGLONG segmentBytes, const BITMAPINFOHEADER &h, DWORD rate,
@@ -57,6 +59,7 @@ bool StartOutput(Output &o, const char *path, ULONGLONG segmentBytes, const BITM
     o.rate = rate;
     o.scale = scale;
     o.paths.clear();
+    o.frames.clear();
     o.avi.file = INVALID_HANDLE_VALUE;
     o.closedBytes = 0;
     o.freeBytes = FreeSpace(o);
@@ -86,9 +89,25 @@ bool WriteOutputFrame(Output &o, const void *data, DWORD bytes)
     return WriteAviFrame(o.avi, data, bytes);
 }
 
+void SetOutputRate(Output &o, DWORD rate, DWORD scale)
+{
+    o.rate = rate;
+    o.scale = scale;
+    if (o.avi.file != INVALID_HANDLE_VALUE)
+        SetAviRate(o.avi, rate, scale);
+}
+
 bool CloseOutput(Output &o)
 {
     return o.paths.empty() || CloseFile(o);
+}
+
+bool CheckOutput(const Output &o)
+{
+    bool whole = true;
+    for (size_t i = 0; i < o.frames.size(); i++)
+        whole = CheckAvi(o.paths[i], o.frames[i]) && whole;
+    return whole;
 }
 
 ULONGLONG OutputBytes(const Output &o)

@@ -1,7 +1,7 @@
 // The recording's files. By default one OpenDML file of any length; with a
 // segment size, whole AVI 1.0 files that each stay under it (OUT.avi,
 // OUT.001.avi, OUT.002.avi, ...), for readers that know only AVI 1.0.
-// Each file is read back through its own indexes once it is closed.
+// Each file is read back through its own indexes once the recording has ended.
 #ifndef CAPTURE_OUTPUT_H
 #define CAPTURE_OUTPUT_H
 
@@ -18,6 +18,7 @@ struct Output {
     BITMAPINFOHEADER header;
     DWORD rate, scale;
     std::vector<std::string> paths;  // every file started, the open one last
+    std::vector<DWORD> frames;       // the frames of each closed file
     AviWriter avi;
     ULONGLONG closedBytes;           // the closed files' sizes
     ULONGLONG freeBytes;             // on the files' disk, when last asked
@@ -28,8 +29,12 @@ bool StartOutput(Output &o, const char *path, ULONGLONG segmentBytes, const BITM
                  DWORD scale);
 // One frame; `bytes` 0 writes an empty frame.
 bool WriteOutputFrame(Output &o, const void *data, DWORD bytes);
-// Closes the open file and reads it back: true when it holds every frame written.
+// The frame rate of the open file and of those still to come.
+void SetOutputRate(Output &o, DWORD rate, DWORD scale);
+// Closes the open file.
 bool CloseOutput(Output &o);
+// Reads every closed file back: true when each holds every frame written to it.
+bool CheckOutput(const Output &o);
 // Bytes in all the files so far.
 ULONGLONG OutputBytes(const Output &o);
 

@@ -1,17 +1,25 @@
-// The stream loop: the driver's stream (init, buffers, start, stop, fini),
-// each returned buffer copied into the writer's queue and handed back at
-// once. Device failures end the run before a file exists; a device that
-// stops delivering, a failed write or a refused buffer ends it with the file
-// kept whole.
+// The stream loop: the driver's stream from its init to its fini. Headers
+// rotate between the driver and the writer: each frame the driver hands back
+// goes to the writer's queue in its own header, and a free header goes to
+// the driver in its place. A stream ends as the documented contract has it:
+// stop, reset, the driver's buffers back (or its end, where it declines the
+// reset), fini; MM_DRVM_CLOSE may come at the stop or at the fini, and a
+// header handed back empty holds no frame. Device failures end the run
+// before a file exists; a device that stops delivering, a failed write or a
+// refused buffer ends it with the file kept whole.
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <vector>
 #include "drivers.h"
+#include "hold_clock.h"
 #include "preview.h"
 #include "recorder.h"
 #include "timeline.h"
 #include "writer.h"
+
+// How long a driver may take to hand back its buffers once told to stop.
+static const double EndWatchdogMs = 10000;
 
 // A header the driver handed back, with when it came.
 struct Arrival {
@@ -19,41 +27,50 @@ struct Arrival {
     double ms, heldMs;
 };
 
-// The headers the driver hands back, in order, for the stream loop.
-static struct Returned {
+// What the driver has handed back, in order, for the stream loop, and what it holds.
+static struct HandedBack {
     CRITICAL_SECTION lock;
-    std::vector<Arrival> ring;     // one slot a buffer: never more are out
+    std::vector<Arrival> arrivals; // a ring with room for every header
     size_t first, count;
-    double lastMs, lastHeldMs;     // the latest arrival
-    HANDLE ready, closed, userStop;
+    double lastMs, lastHeldMs;     // the latest frame's arrival
+    HANDLE ready, closed, userStop, filesClosed;
     std::atomic<long> held{0};     // headers the driver holds
-    std::atomic<long> late{0};     // times the driver was left without a header
-} Back;
+    std::atomic<long> late{0};     // times the streaming driver was left without a header
+    std::atomic<bool> ending{false};
+} Handed;
 
 void StopRecording()
 {
-    if (Back.userStop)
-        SetEvent(Back.userStop);
+    if (Handed.userStop)
+        SetEvent(Handed.userStop);
+}
+
+void AwaitFilesClosed()
+{
+    if (Handed.filesClosed)
+        WaitForSingleObject(Handed.filesClosed, INFINITE);
 }
 
 // On the driver's capture thread: the arrival is stamped here, where it is
 // nearest to the capture.
-static void CALLBACK OnStream(HDRVR, UINT message, DWORD_PTR, DWORD_PTR header, DWORD_PTR)
+static void CALLBACK OnStream(HDRVR, UINT message, DWORD_PTR, DWORD_PTR param, DWORD_PTR)
 {
     if (message == MM_DRVM_DATA) {
+        VIDEOHDR *header = reinterpret_cast<VIDEOHDR *>(param);
         double now = NowMs(), held = HeldMs(now);
-        if (--Back.held == 0)
-            Back.late++;
-        EnterCriticalSection(&Back.lock);
-        if (Back.count < Back.ring.size())
-            Back.ring[(Back.first + Back.count++) % Back.ring.size()] = {reinterpret_cast<VIDEOHDR *>(header), now,
-                                                                         held};
-        Back.lastMs = now;
-        Back.lastHeldMs = held;
-        LeaveCriticalSection(&Back.lock);
-        SetEvent(Back.ready);
+        if (--Handed.held == 0 && !Handed.ending)
+            Handed.late++;
+        EnterCriticalSection(&Handed.lock);
+        if (Handed.count < Handed.arrivals.size())
+            Handed.arrivals[(Handed.first + Handed.count++) % Handed.arrivals.size()] = {header, now, held};
+        if (header->dwBytesUsed) {
+            Handed.lastMs = now;
+            Handed.lastHeldMs = held;
+        }
+        LeaveCriticalSection(&Handed.lock);
+        SetEvent(Handed.ready);
     } else if (message == MM_DRVM_CLOSE) {
-        SetEvent(Back.closed);
+        SetEvent(Handed.closed);
     }
 }
 
@@ -61,30 +78,30 @@ static void CALLBACK OnStream(HDRVR, UINT message, DWORD_PTR, DWORD_PTR header, 
 static double SilenceMs(double now)
 {
     double held = HeldMs(now);
-    EnterCriticalSection(&Back.lock);
-    double silence = now - Back.lastMs - (held - Back.lastHeldMs);
-    LeaveCriticalSection(&Back.lock);
+    EnterCriticalSection(&Handed.lock);
+    double silence = now - Handed.lastMs - (held - Handed.lastHeldMs);
+    LeaveCriticalSection(&Handed.lock);
     return silence;
 }
 
-static size_t Returned()
+static size_t Pending()
 {
-    EnterCriticalSection(&Back.lock);
-    size_t count = Back.count;
-    LeaveCriticalSection(&Back.lock);
+    EnterCriticalSection(&Handed.lock);
+    size_t count = Handed.count;
+    LeaveCriticalSection(&Handed.lock);
     return count;
 }
 
-static bool NextReturned(Arrival &a)
+static bool NextArrival(Arrival &a)
 {
-    EnterCriticalSection(&Back.lock);
-    bool any = Back.count > 0;
+    EnterCriticalSection(&Handed.lock);
+    bool any = Handed.count > 0;
     if (any) {
-        a = Back.ring[Back.first];
-        Back.first = (Back.first + 1) % Back.ring.size();
-        Back.count--;
+        a = Handed.arrivals[Handed.first];
+        Handed.first = (Handed.first + 1) % Handed.arrivals.size();
+        Handed.count--;
     }
-    LeaveCriticalSection(&Back.lock);
+    LeaveCriticalSection(&Handed.lock);
     return any;
 }
 
@@ -106,18 +123,34 @@ static DWORD Send(HDRVR driver, UINT message, LPARAM lParam1 = 0, LPARAM lParam2
 static bool AddBuffer(HDRVR driver, VIDEOHDR *header)
 {
     header->dwFlags &= VHDR_PREPARED;
-    if (Back.held++ == 0) {
+    header->dwBytesUsed = 0;
+    if (Handed.held++ == 0) {
         // A driver that held no buffer owes a frame from now on.
         double now = NowMs(), held = HeldMs(now);
-        EnterCriticalSection(&Back.lock);
-        Back.lastMs = now;
-        Back.lastHeldMs = held;
-        LeaveCriticalSection(&Back.lock);
+        EnterCriticalSection(&Handed.lock);
+        Handed.lastMs = now;
+        Handed.lastHeldMs = held;
+        LeaveCriticalSection(&Handed.lock);
     }
     if (DWORD error = Send(driver, DVM_STREAM_ADDBUFFER, reinterpret_cast<LPARAM>(header), sizeof *header)) {
-        Back.held--;
+        Handed.held--;
         PrintDriverError(driver, "the driver refused a capture buffer", error);
         return false;
+    }
+    return true;
+}
+
+// The driver gets free headers until it holds `buffers`; false when it refused one.
+static bool TopUp(HDRVR driver, long buffers)
+{
+    while (Handed.held < buffers) {
+        VIDEOHDR *header = TakeFreeHeader();
+        if (!header)
+            return true;
+        if (!AddBuffer(driver, header)) {
+            FreeHeader(header);
+            return false;
+        }
     }
     return true;
 }
@@ -145,8 +178,26 @@ static VIDEOHDR *AllocateBuffers(DWORD count, DWORD size)
     return headers;
 }
 
-// Init, the buffers and start; false (with the driver's reason) before any file exists.
-static bool StartStream(HDRVR driver, const RecordOptions &o, VIDEOHDR *headers)
+// As the capture layer (un)prepares headers: by the driver, or marked here
+// where the driver leaves it to the layer.
+static bool Prepare(HDRVR driver, VIDEOHDR *headers, DWORD count, bool prepare)
+{
+    for (DWORD i = 0; i < count; i++) {
+        DWORD error = Send(driver, prepare ? DVM_STREAM_PREPAREHEADER : DVM_STREAM_UNPREPAREHEADER,
+                           reinterpret_cast<LPARAM>(&headers[i]), sizeof *headers);
+        if (error == DV_ERR_NOTSUPPORTED)
+            headers[i].dwFlags = prepare ? headers[i].dwFlags | VHDR_PREPARED : headers[i].dwFlags & ~VHDR_PREPARED;
+        else if (error && prepare) {
+            PrintDriverError(driver, "the driver refused to prepare a capture buffer", error);
+            return false;
+        }
+    }
+    return true;
+}
+
+// Init, the headers prepared, the driver's buffers and the writer's spare
+// headers, and start; false (with the driver's reason) before any file exists.
+static bool StartStream(HDRVR driver, const RecordOptions &o, VIDEOHDR *headers, DWORD count)
 {
     VIDEO_STREAM_INIT_PARMS init = {static_cast<DWORD>(1000000.0 * o.scale / o.rate),
                                     reinterpret_cast<DWORD_PTR>(OnStream), 0, CALLBACK_FUNCTION,
@@ -155,27 +206,22 @@ static bool StartStream(HDRVR driver, const RecordOptions &o, VIDEOHDR *headers)
         PrintDriverError(driver, "the device cannot start a stream", error);
         return false;
     }
-    bool started = true;
-    // As the capture layer prepares headers: by the driver, or marked here
-    // where the driver leaves it to the layer.
-    for (DWORD i = 0; started && i < o.buffers; i++) {
-        DWORD error = Send(driver, DVM_STREAM_PREPAREHEADER, reinterpret_cast<LPARAM>(&headers[i]), sizeof *headers);
-        if (error == DV_ERR_NOTSUPPORTED)
-            headers[i].dwFlags |= VHDR_PREPARED;
-        else if (error)
-            PrintDriverError(driver, "the driver refused to prepare a capture buffer", error);
-        started = !error || error == DV_ERR_NOTSUPPORTED;
-    }
-    for (DWORD i = 0; started && i < o.buffers; i++)
-        started = AddBuffer(driver, &headers[i]);
+    bool started = Prepare(driver, headers, count, true);
+    for (DWORD i = 0; started && i < count; i++)
+        if (i < o.buffers)
+            started = AddBuffer(driver, &headers[i]);
+        else
+            FreeHeader(&headers[i]);
     if (started) {
         if (DWORD error = Send(driver, DVM_STREAM_START)) {
             PrintDriverError(driver, "the device cannot start capturing", error);
             started = false;
         }
     }
-    if (!started)
+    if (!started) {
+        Send(driver, DVM_STREAM_RESET);
         Send(driver, DVM_STREAM_FINI);
+    }
     return started;
 }
 
@@ -199,113 +245,128 @@ static void PrintProgress(const WriterCounts &c, double elapsedMs)
     std::fflush(stdout);
 }
 
-// The recording's state in the stream loop.
-struct Loop {
+// The frames the stream loop has taken.
+struct Taken {
     long queued = 0;
-    double firstEstimate = -1, lastEstimate = 0, previousHeld = 0;
-    bool failed = false;
+    double firstEstimate = -1, lastEstimate = 0;
+    Estimates estimates;
 };
 
-// Copies a returned frame into the writer's queue (the slot is free).
-static void QueueArrival(Loop &l, const Arrival &a, BYTE *slot, const RecordOptions &o)
+// A header handed back: its frame to the writer's queue, or, empty (a reset's)
+// or not wanted any more, back to the free headers.
+static void Take(Taken &t, const Arrival &a, const RecordOptions &o, double period, bool wanted)
 {
-    double estimate = CaptureEstimate(a.ms, a.heldMs, l.previousHeld);
-    l.previousHeld = a.heldMs;
-    if (l.firstEstimate < 0)
-        l.firstEstimate = estimate;
-    l.lastEstimate = estimate;
     DWORD bytes = std::min(a.header->dwBytesUsed, a.header->dwBufferLength);
-    CopyMemory(slot, a.header->lpData, bytes);
-    QueueFrame(bytes, estimate);
-    l.queued++;
+    if (!bytes || !wanted || (o.frames && static_cast<DWORD>(t.queued) >= o.frames)) {
+        FreeHeader(a.header);
+        return;
+    }
+    double estimate = CaptureEstimate(t.estimates, a.ms, a.heldMs, period);
+    if (t.firstEstimate < 0)
+        t.firstEstimate = estimate;
+    t.lastEstimate = estimate;
     if (o.preview)
         OfferPreviewFrame(a.header->lpData);
+    QueueFrame(a.header, bytes, estimate);
+    t.queued++;
+}
+
+// The stream's end: stop, reset, the buffers back, fini. False when the
+// driver never gave its buffers back (then it may still fill them).
+static bool EndStream(HDRVR driver, Taken &t, const RecordOptions &o, double period, bool wanted, VIDEOHDR *headers,
+                      DWORD count)
+{
+    Handed.ending = true;
+    Send(driver, DVM_STREAM_STOP);
+    const bool reset = Send(driver, DVM_STREAM_RESET) == DV_ERR_OK;
+    const double since = NowMs();
+    bool back = false;
+    for (;;) {
+        // The frame in progress at the stop is a frame; what a reset hands back is empty.
+        Arrival a;
+        while (NextArrival(a))
+            Take(t, a, o, period, wanted);
+        back = reset ? Handed.held == 0 : WaitForSingleObject(Handed.closed, 0) == WAIT_OBJECT_0;
+        if (back || NowMs() - since > EndWatchdogMs)
+            break;
+        HANDLE waits[2] = {Handed.ready, Handed.closed};
+        WaitForMultipleObjects(2, waits, FALSE, 50);
+    }
+    if (!back)
+        std::fprintf(stderr, "\ncapture: the driver did not hand back its buffers\n");
+    Prepare(driver, headers, count, false);
+    Send(driver, DVM_STREAM_FINI);
+    Arrival a;
+    while (NextArrival(a))
+        Take(t, a, o, period, false);
+    return back;
 }
 
 int Record(HDRVR driver, const RecordOptions &o, const BITMAPINFOHEADER &h)
 {
     const double period = 1000.0 * o.scale / o.rate, stallMs = std::max(1000.0, 10 * period);
-    InitializeCriticalSection(&Back.lock);
-    Back.ring.assign(o.buffers, Arrival{});
-    Back.first = Back.count = 0;
-    Back.ready = CreateEventA(NULL, FALSE, FALSE, NULL);
-    Back.closed = CreateEventA(NULL, TRUE, FALSE, NULL);
-    Back.userStop = CreateEventA(NULL, TRUE, FALSE, NULL);
-    WriterOptions w = {o.queue, h.biSizeImage, o.buffers, period, o.png, o.stallWriterMs};
-    if (!AllocateWriter(w))
+    const DWORD count = o.buffers + o.queue;
+    InitializeCriticalSection(&Handed.lock);
+    Handed.arrivals.assign(count, Arrival{});
+    Handed.first = Handed.count = 0;
+    Handed.ready = CreateEventA(NULL, FALSE, FALSE, NULL);
+    Handed.closed = CreateEventA(NULL, TRUE, FALSE, NULL);
+    Handed.userStop = CreateEventA(NULL, TRUE, FALSE, NULL);
+    Handed.filesClosed = CreateEventA(NULL, TRUE, FALSE, NULL);
+    VIDEOHDR *headers = AllocateBuffers(count, h.biSizeImage);
+    if (!headers)
         return 1;
-    VIDEOHDR *headers = AllocateBuffers(o.buffers, h.biSizeImage);
-    if (!headers) {
-        FinishWriter();
-        return 1;
-    }
+    StartWriterQueue({count, o.buffers, period, o.rate, o.scale, o.png, o.stallWriterMs});
     StartHoldClock();
     // The window is up before the first frame comes: its opening holds up nothing.
     PreviewCounts counts;
     if (o.preview)
-        StartPreview(h, &counts, Back.userStop);
+        StartPreview(h, &counts, Handed.userStop);
     const double start = NowMs();
-    if (!StartStream(driver, o, headers)) {
+    if (!StartStream(driver, o, headers, count)) {
         StopPreview();
         StopHoldClock();
         FinishWriter();
+        SetEvent(Handed.filesClosed);
         return 1;
     }
     Output out;
-    Loop l;
-    l.previousHeld = HeldMs(start);
-    l.failed = !StartOutput(out, o.avi, o.segmentBytes, h, o.rate, o.scale) || !StartWriter(&out, h);
+    Taken t;
+    StartEstimates(t.estimates, HeldMs(start));
+    bool failed = !StartOutput(out, o.avi, o.segmentBytes, h, o.rate, o.scale) || !StartWriter(&out, h);
 
-    double stopTime = 0, lastReport = start;
-    bool stopping = false, stalled = false, ended = true;
-    for (;;) {
+    bool stalled = false;
+    for (double lastReport = start;;) {
         double now = NowMs();
-        l.failed = l.failed || CountWriter().failed;
-        if (!stopping) {
-            bool done = l.failed || WaitForSingleObject(Back.userStop, 0) == WAIT_OBJECT_0 ||
-                        (o.frames ? static_cast<DWORD>(l.queued) >= o.frames : now - start >= o.seconds * 1000);
-            if (!done && WaitForSingleObject(Back.closed, 0) == WAIT_OBJECT_0 && !Returned()) {
-                std::fprintf(stderr, "\ncapture: the driver ended the stream by itself after %ld frames\n", l.queued);
-                stalled = l.failed = done = true;
-            }
-            // Only a driver that holds buffers owes frames, and only while this process runs.
-            double silence = SilenceMs(now);
-            if (!done && Back.held > 0 && silence > stallMs) {
-                std::fprintf(stderr, "\ncapture: the device stopped delivering frames after %ld frames "
-                             "(none for %.1f s)\n", l.queued, silence / 1000);
-                stalled = l.failed = done = true;
-            }
-            if (done) {
-                Send(driver, DVM_STREAM_STOP);
-                stopping = true;
-                stopTime = now;
-            }
+        failed = failed || CountWriter().failed;
+        if (failed || WaitForSingleObject(Handed.userStop, 0) == WAIT_OBJECT_0 ||
+            (o.frames ? static_cast<DWORD>(t.queued) >= o.frames : now - start >= o.seconds * 1000))
+            break;
+        if (WaitForSingleObject(Handed.closed, 0) == WAIT_OBJECT_0 && !Pending()) {
+            std::fprintf(stderr, "\ncapture: the driver ended the stream by itself after %ld frames\n", t.queued);
+            stalled = failed = true;
+            break;
         }
-        BYTE *slot = Returned() ? FreeSlot() : NULL;
-        Arrival a = {};
-        bool got = slot && NextReturned(a);
-        bool closed = WaitForSingleObject(Back.closed, 0) == WAIT_OBJECT_0;
-        if (!got && stopping) {
-            // The close comes after the stream's last frame: look once more after seeing it.
-            if (closed && !Returned())
-                break;
-            if (!closed && now - stopTime > 5000) {
-                std::fprintf(stderr, "\ncapture: the driver did not end the stream\n");
-                l.failed = true;
-                ended = false;
-                break;
-            }
+        // Only a driver that holds buffers owes frames, and only while this process runs.
+        double silence = SilenceMs(now);
+        if (Handed.held > 0 && silence > stallMs) {
+            std::fprintf(stderr, "\ncapture: the device stopped delivering frames after %ld frames (none for %.1f s)\n",
+                         t.queued, silence / 1000);
+            stalled = failed = true;
+            break;
         }
-        if (!got) {
-            // A full queue waits for the writer; the close and the user's stop stay signalled.
-            HANDLE waits[3] = {Returned() ? SlotFreed() : Back.ready, Back.closed, Back.userStop};
-            WaitForMultipleObjects(closed ? 1 : stopping ? 2 : 3, waits, FALSE, 50);
-            continue;
+        if (!TopUp(driver, static_cast<long>(o.buffers))) {
+            failed = true;
+            break;
         }
-        if (!l.failed && (!o.frames || static_cast<DWORD>(l.queued) < o.frames))
-            QueueArrival(l, a, slot, o);
-        if (!stopping && !l.failed && !AddBuffer(driver, a.header))
-            l.failed = true;
+        Arrival a;
+        if (NextArrival(a)) {
+            Take(t, a, o, period, true);
+        } else {
+            // A driver short of headers waits for the writer to free one.
+            HANDLE waits[3] = {Handed.ready, HeaderFreed(), Handed.userStop};
+            WaitForMultipleObjects(3, waits, FALSE, 50);
+        }
         if (now - lastReport >= 500) {
             lastReport = now;
             WriterCounts c = CountWriter();
@@ -314,28 +375,30 @@ int Record(HDRVR driver, const RecordOptions &o, const BITMAPINFOHEADER &h)
             PrintProgress(c, now - start);
         }
     }
-    Send(driver, DVM_STREAM_FINI);
+    bool ended = EndStream(driver, t, o, period, !failed, headers, count);
     StopPreview();
     StopHoldClock();
     FinishWriter();
     WriterCounts c = CountWriter();
-    l.failed = l.failed || c.failed;
-    bool kept = CloseOutput(out);
+    failed = failed || c.failed || !ended;
+    bool closed = CloseOutput(out);
+    SetEvent(Handed.filesClosed);
+    bool kept = closed && CheckOutput(out);
     // The time the frames cover, from the first frame's period to the last's.
-    double covered = l.firstEstimate < 0 ? 0 : (l.lastEstimate - l.firstEstimate + period) / 1000;
+    double covered = t.firstEstimate < 0 ? 0 : (t.lastEstimate - t.firstEstimate + period) / 1000;
     std::printf("\rcapture: %ld frames captured, %ld dropped (written empty), %ld buffers late, %.3f s recorded, "
                 "%.2f ms of processor time a frame%s\n",
-                c.written, c.empty, Back.late.load(), covered, ProcessorMs() / std::max(c.written, 1L),
-                WaitForSingleObject(Back.userStop, 0) == WAIT_OBJECT_0 ? " (stopped)" : "");
+                c.written, c.empty, Handed.late.load(), covered, ProcessorMs() / std::max(c.written, 1L),
+                WaitForSingleObject(Handed.userStop, 0) == WAIT_OBJECT_0 ? " (stopped)" : "");
     std::string files;
     for (const std::string &path : out.paths)
         files += (files.empty() ? "" : ", ") + path;
-    if (!l.failed && kept)
+    if (!failed && kept)
         std::printf("capture: wrote %s (%.1f MB)\n", files.c_str(), OutputBytes(out) / 1048576.0);
     else if (!files.empty())
         std::fprintf(stderr, "capture: the recording %s; %s %s\n", stalled ? "ended early" : "failed",
                      kept ? "the frames before it are in" : "what could be kept is in", files.c_str());
     if (ended)
-        VirtualFree(headers, 0, MEM_RELEASE); // else the stream may still fill them
-    return l.failed || !kept ? 1 : 0;
+        VirtualFree(headers, 0, MEM_RELEASE); // else the driver may still fill them
+    return failed || !kept ? 1 : 0;
 }

@@ -7,7 +7,7 @@
 
 struct RecordOptions {
     DWORD buffers;         // the driver's
-    DWORD queue;           // frames the writer's queue holds
+    DWORD queue;           // headers beyond the driver's: frames the writer may hold besides
     DWORD frames;          // 0: until the time is up
     double seconds;
     ULONGLONG segmentBytes; // 0: one OpenDML file
@@ -22,5 +22,7 @@ int Record(HDRVR driver, const RecordOptions &o, const BITMAPINFOHEADER &h);
 
 // The user's stop (Enter, Ctrl+C, the preview's close) reaches the recording.
 void StopRecording();
+// Returns once the recording's files are closed (at once where none is open).
+void AwaitFilesClosed();
 
 #endif

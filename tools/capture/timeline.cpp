@@ -1,80 +1,42 @@
-// The capture times of the frames: the hold clock, and the frames' slots.
+// The capture times of the frames: their estimates, and their slots.
 #include <algorithm>
 #include <cmath>
-#include <windows.h>
 #include "timeline.h"
 
-// A gap between ticks longer than HoldGapMs is a hold, less the tick itself.
-static const double TickMs = 5, HoldGapMs = 30;
+// Frames placed on their own before the device's period is told from the
+// one asked; and the least difference told (a frame in about 33 minutes at
+// 25 frames a second), below which the rate asked stays.
+static const double FittedBeforeMeasured = 25, LeastDifference = 5e-4;
 
-static struct HoldClock {
-    CRITICAL_SECTION lock;
-    double lastTick, held;
-    HANDLE thread, stop;
-} Clock;
-
-double NowMs()
+void StartEstimates(Estimates &e, double heldMs)
 {
-    static LARGE_INTEGER frequency;
-    if (!frequency.QuadPart)
-        QueryPerformanceFrequency(&frequency);
-    LARGE_INTEGER now;
-    QueryPerformanceCounter(&now);
-    return now.QuadPart * 1000.0 / frequency.QuadPart;
+    e = Estimates{heldMs, 0, 0, 0};
 }
 
-double HeldMs(double nowMs)
+double CaptureEstimate(Estimates &e, double arrivalMs, double heldMs, double periodMs)
 {
-    EnterCriticalSection(&Clock.lock);
-    if (nowMs > Clock.lastTick) {
-        if (nowMs - Clock.lastTick > HoldGapMs)
-            Clock.held += nowMs - Clock.lastTick - TickMs;
-        Clock.lastTick = nowMs;
+    const double hold = heldMs - e.previousHeld;
+    double estimate = arrivalMs - hold;
+    if (hold > 0) {
+        e.holdLeft = hold;
+    } else if (e.holdLeft >= periodMs && arrivalMs - e.previousMs < periodMs / 2) {
+        // It came with the frame before it, after a hold: the device captured it
+        // a period after that one, while the process was held.
+        estimate = std::min(estimate, e.previousEstimate + periodMs);
+        e.holdLeft -= periodMs;
+    } else {
+        e.holdLeft = 0;
     }
-    double held = Clock.held;
-    LeaveCriticalSection(&Clock.lock);
-    return held;
-}
-
-static DWORD WINAPI Tick(LPVOID)
-{
-    while (WaitForSingleObject(Clock.stop, static_cast<DWORD>(TickMs)) == WAIT_TIMEOUT)
-        HeldMs(NowMs());
-    return 0;
-}
-
-void StartHoldClock()
-{
-    InitializeCriticalSection(&Clock.lock);
-    Clock.lastTick = NowMs();
-    Clock.held = 0;
-    timeBeginPeriod(1); // ticks of a few milliseconds, not the system's default of 10 or more
-    Clock.stop = CreateEventA(NULL, TRUE, FALSE, NULL);
-    Clock.thread = CreateThread(NULL, 0, Tick, NULL, 0, NULL);
-    SetThreadPriority(Clock.thread, THREAD_PRIORITY_TIME_CRITICAL);
-}
-
-void StopHoldClock()
-{
-    SetEvent(Clock.stop);
-    WaitForSingleObject(Clock.thread, INFINITE);
-    CloseHandle(Clock.thread);
-    CloseHandle(Clock.stop);
-    timeEndPeriod(1);
-    DeleteCriticalSection(&Clock.lock);
+    e.previousHeld = heldMs;
+    e.previousMs = arrivalMs;
+    e.previousEstimate = estimate;
+    return estimate;
 }
 
 void StartTimeline(Timeline &t, double periodMs)
 {
-    t.period = periodMs;
-    t.phase = 0;
-    t.next = 0;
-    t.started = false;
-}
-
-double CaptureEstimate(double arrivalMs, double heldMs, double previousHeldMs)
-{
-    return arrivalMs - (heldMs - previousHeldMs);
+    t = Timeline{};
+    t.asked = t.period = periodMs;
 }
 
 static long SlotOf(const Timeline &t, double estimate)
@@ -105,6 +67,28 @@ static double FirstPhase(const Timeline &t, const double *estimates, size_t coun
     return phase;
 }
 
+// A frame placed in its own slot joins the fit of estimate against slot: its
+// slope is the device's period, told from the one asked where the two differ
+// by more than the fit's uncertainty; the phase is the fit's at the period used.
+static void Fit(Timeline &t, long slot, double estimate)
+{
+    const double n = ++t.fitted, dx = slot - t.meanSlot, dy = estimate - t.meanMs;
+    t.meanSlot += dx / n;
+    t.meanMs += dy / n;
+    t.sxx += dx * (slot - t.meanSlot);
+    t.sxy += dx * (estimate - t.meanMs);
+    t.syy += dy * (estimate - t.meanMs);
+    if (n < 2 || t.sxx <= 0)
+        return;
+    const double measured = t.sxy / t.sxx;
+    const double residual = n > 2 ? std::max(t.syy - t.sxy * measured, 0.0) / (n - 2) : 0;
+    const double uncertainty = std::sqrt(residual / t.sxx);
+    const bool differs = n >= FittedBeforeMeasured &&
+                         std::fabs(measured - t.asked) > std::max(4 * uncertainty, LeastDifference * t.asked);
+    t.period = differs ? measured : t.asked;
+    t.phase = t.meanMs - t.period * t.meanSlot;
+}
+
 long PlaceFrame(Timeline &t, const double *estimates, size_t count)
 {
     if (!t.started) {
@@ -112,11 +96,8 @@ long PlaceFrame(Timeline &t, const double *estimates, size_t count)
         t.started = true;
     }
     long own = SlotOf(t, estimates[0]), slot = Candidate(t, estimates, count);
-    // The phase follows the delay of the frames placed in their own slot, in
-    // small steps (arrivals jitter): a first frame that came early or late
-    // does not set it for good, nor does a device whose clock drifts from ours.
     if (slot == own)
-        t.phase += (estimates[0] - t.phase - slot * t.period) / 16;
+        Fit(t, slot, estimates[0]);
     t.next = slot + 1;
     return slot;
 }

@@ -2,40 +2,45 @@
 // inferred from the frames' arrival in the stream's callback:
 // - time in which this process did not run at all (a held or starved
 //   client) tells nothing: a frame that arrives after such a hold was
-//   captured no later than the hold began, as the device kept capturing;
-// - frames that arrive together were captured in the frame periods before
-//   their arrival, one period apart;
-// - a frame's slot is the frame period it was captured in, counted from the
-//   first frame's; arrivals come late, never early, and the frame clock's
-//   phase follows the arrivals of the frames placed on their own.
+//   captured no later than the hold began, as the device kept capturing,
+//   and the frames that come with it were captured during the hold, a
+//   period apart;
+// - other frames that arrive together were captured in the frame periods
+//   before their arrival, one period apart;
+// - a frame's slot is the device's frame period it was captured in, counted
+//   from the first frame's. The slots are those of the rate asked until the
+//   frames placed on their own show, beyond their jitter, that the device
+//   keeps another: from then on they are the device's measured periods, so
+//   that a recording plays as long as it took.
 #ifndef CAPTURE_TIMELINE_H
 #define CAPTURE_TIMELINE_H
 
 #include <cstddef>
 
-// The clock of arrivals and holds: milliseconds of the performance counter.
-double NowMs();
+// The capture estimates of the frames as they arrive.
+struct Estimates {
+    double previousHeld;  // the hold clock at the last arrival
+    double previousMs, previousEstimate;
+    double holdLeft;      // of the last hold, the time its frames may still account for
+};
 
-// Measures the time in which the process did not run: a thread that ticks
-// every few milliseconds at the highest priority, and any caller, count a
-// gap between ticks of more than a few ticks as a hold.
-void StartHoldClock();
-void StopHoldClock();
-// Milliseconds of holds up to now (it counts a hold that has just ended).
-double HeldMs(double nowMs);
+void StartEstimates(Estimates &e, double heldMs);
+// The capture estimate of a frame that arrived at `arrivalMs`, when the
+// hold clock read `heldMs`, at a frame period of `periodMs`.
+double CaptureEstimate(Estimates &e, double arrivalMs, double heldMs, double periodMs);
 
 struct Timeline {
-    double period;   // ms
+    double asked;    // ms: the frame period asked
+    double period;   // ms: the slots' length, the device's once measured to differ
     double phase;    // when slot 0's frame would arrive without delay
     long next;       // the first slot not yet given
     bool started;
+    // The frames placed in their own slot, estimate against slot: running
+    // means and sums of the products of their deviations.
+    double fitted, meanSlot, meanMs, sxx, sxy, syy;
 };
 
 void StartTimeline(Timeline &t, double periodMs);
-
-// The capture estimate of a frame: its arrival less the holds since the
-// previous frame's arrival (given as the HeldMs at both arrivals).
-double CaptureEstimate(double arrivalMs, double heldMs, double previousHeldMs);
 
 // The slot of frame `estimates[0]`, the oldest not yet placed, given the
 // estimates of those that came after it (`count` in all).

@@ -1,18 +1,24 @@
-// The writer thread and its queue: a ring of frame slots filled by the
-// stream loop in arrival order and emptied by the writer in the same order.
+// The writer thread, its queue of frames in their headers (in arrival
+// order, emptied in the same order) and the headers it has freed.
 #include <cstdio>
 #include <vector>
+#include "hold_clock.h"
 #include "png.h"
 #include "timeline.h"
 #include "writer.h"
 
+struct QueuedFrame {
+    VIDEOHDR *header;
+    DWORD bytes;
+    double estimate;
+};
+
 static struct Writer {
-    CRITICAL_SECTION lock;          // guards first, count, finishing and counts
+    CRITICAL_SECTION lock;          // guards the queue, the free headers, finishing and counts
     WriterOptions options;
-    BYTE *block;                    // the slots' frames
-    std::vector<DWORD> bytes;       // each slot's frame size
-    std::vector<double> estimates;  // each slot's capture estimate
-    DWORD first, count;             // the oldest queued slot, and how many are queued
+    std::vector<QueuedFrame> queue; // a ring: `count` frames from `first`
+    DWORD first, count;
+    std::vector<VIDEOHDR *> free;
     bool finishing;
     HANDLE queued, freed, thread;
     Output *out;
@@ -20,21 +26,12 @@ static struct Writer {
     WriterCounts counts;
 } W;
 
-bool AllocateWriter(const WriterOptions &o)
+void StartWriterQueue(const WriterOptions &o)
 {
     W.options = o;
-    ULONGLONG total = static_cast<ULONGLONG>(o.slots) * o.frameBytes;
-    W.block = total == static_cast<SIZE_T>(total)
-                  ? static_cast<BYTE *>(VirtualAlloc(NULL, static_cast<SIZE_T>(total), MEM_COMMIT, PAGE_READWRITE))
-                  : NULL;
-    if (!W.block) {
-        std::fprintf(stderr, "capture: no memory for a queue of %lu frames of %lu bytes (%llu MB)\n", o.slots,
-                     o.frameBytes, total >> 20);
-        return false;
-    }
-    ZeroMemory(W.block, static_cast<SIZE_T>(total)); // touched before the stream starts
-    W.bytes.assign(o.slots, 0);
-    W.estimates.assign(o.slots, 0);
+    W.queue.assign(o.headers, QueuedFrame{});
+    W.free.clear();
+    W.free.reserve(o.headers);
     InitializeCriticalSection(&W.lock);
     W.first = W.count = 0;
     W.finishing = false;
@@ -42,34 +39,37 @@ bool AllocateWriter(const WriterOptions &o)
     W.queued = CreateEventA(NULL, FALSE, FALSE, NULL);
     W.freed = CreateEventA(NULL, FALSE, FALSE, NULL);
     W.thread = NULL;
-    return true;
 }
 
-static BYTE *Slot(DWORD index)
-{
-    return W.block + static_cast<SIZE_T>(index % W.options.slots) * W.options.frameBytes;
-}
-
-BYTE *FreeSlot()
+void QueueFrame(VIDEOHDR *header, DWORD bytes, double estimate)
 {
     EnterCriticalSection(&W.lock);
-    BYTE *slot = W.count < W.options.slots ? Slot(W.first + W.count) : NULL;
-    LeaveCriticalSection(&W.lock);
-    return slot;
-}
-
-void QueueFrame(DWORD bytes, double estimate)
-{
-    EnterCriticalSection(&W.lock);
-    DWORD index = (W.first + W.count) % W.options.slots;
-    W.bytes[index] = bytes;
-    W.estimates[index] = estimate;
-    W.count++;
+    W.queue[(W.first + W.count++) % W.queue.size()] = {header, bytes, estimate};
     LeaveCriticalSection(&W.lock);
     SetEvent(W.queued);
 }
 
-HANDLE SlotFreed()
+VIDEOHDR *TakeFreeHeader()
+{
+    EnterCriticalSection(&W.lock);
+    VIDEOHDR *header = NULL;
+    if (!W.free.empty()) {
+        header = W.free.back();
+        W.free.pop_back();
+    }
+    LeaveCriticalSection(&W.lock);
+    return header;
+}
+
+void FreeHeader(VIDEOHDR *header)
+{
+    EnterCriticalSection(&W.lock);
+    W.free.push_back(header);
+    LeaveCriticalSection(&W.lock);
+    SetEvent(W.freed);
+}
+
+HANDLE HeaderFreed()
 {
     return W.freed;
 }
@@ -82,9 +82,9 @@ WriterCounts CountWriter()
     return counts;
 }
 
-// The frame of the oldest slot into `slot`, after the empty frames of the
-// periods before it; false once a write has failed.
-static bool WriteSlot(long slot, DWORD index)
+// The frame into `slot`, after the empty frames of the periods before it;
+// false once a write has failed.
+static bool WriteFrame(long slot, const QueuedFrame &f)
 {
     long position = W.counts.written + W.counts.empty;
     bool ok = true;
@@ -94,31 +94,45 @@ static bool WriteSlot(long slot, DWORD index)
         W.counts.empty += ok;
         LeaveCriticalSection(&W.lock);
     }
-    const BYTE *frame = Slot(index);
-    ok = ok && WriteOutputFrame(*W.out, frame, W.bytes[index]);
+    ok = ok && WriteOutputFrame(*W.out, f.header->lpData, f.bytes);
     EnterCriticalSection(&W.lock);
     W.counts.written += ok;
     W.counts.bytes = OutputBytes(*W.out);
     W.counts.freeBytes = W.out->freeBytes;
     LeaveCriticalSection(&W.lock);
-    if (ok && W.counts.written == 1 && W.options.png && SaveFramePng(W.options.png, W.header, frame))
+    if (ok && W.counts.written == 1 && W.options.png && SaveFramePng(W.options.png, W.header, f.header->lpData))
         std::printf("capture: wrote %s\n", W.options.png);
     if (ok && W.options.stallMs && W.counts.written == static_cast<long>(1000 / W.options.periodMs + 0.5))
         Sleep(W.options.stallMs);
     return ok;
 }
 
+// The files' rate follows the timeline's period: the one asked, as its
+// fraction, or the device's, in microseconds.
+static void FollowRate(const Timeline &t, double &period)
+{
+    if (t.period == period)
+        return;
+    period = t.period;
+    if (period == t.asked)
+        SetOutputRate(*W.out, W.options.rate, W.options.scale);
+    else
+        SetOutputRate(*W.out, 1000000, static_cast<DWORD>(period * 1000 + 0.5));
+}
+
 static DWORD WINAPI Write(LPVOID)
 {
     Timeline timeline;
     StartTimeline(timeline, W.options.periodMs);
-    std::vector<double> pending(W.options.slots);
+    double period = timeline.period;
+    std::vector<double> pending(W.queue.size());
     for (;;) {
         EnterCriticalSection(&W.lock);
         DWORD count = W.count, first = W.first;
         bool finishing = W.finishing, failed = W.counts.failed;
         for (DWORD i = 0; i < count; i++)
-            pending[i] = W.estimates[(first + i) % W.options.slots];
+            pending[i] = W.queue[(first + i) % W.queue.size()].estimate;
+        QueuedFrame oldest = W.queue[first % W.queue.size()];
         LeaveCriticalSection(&W.lock);
         if (!count) {
             if (finishing)
@@ -127,16 +141,20 @@ static DWORD WINAPI Write(LPVOID)
             continue;
         }
         double from = PlaceableFrom(timeline, pending.data(), count, W.options.buffers), now = NowMs();
-        if (!finishing && now < from) {
+        if (!finishing && !failed && now < from) {
             WaitForSingleObject(W.queued, static_cast<DWORD>(from - now) + 1);
             continue;
         }
         long slot = PlaceFrame(timeline, pending.data(), count);
-        bool ok = failed || WriteSlot(slot, first);
+        FollowRate(timeline, period);
+        // Once a write has failed nothing more is written: the file ends
+        // with its last whole frame.
+        bool ok = !failed && WriteFrame(slot, oldest);
         EnterCriticalSection(&W.lock);
-        W.counts.failed = !ok;
-        W.first = (W.first + 1) % W.options.slots;
+        W.counts.failed = W.counts.failed || !ok;
+        W.first = (W.first + 1) % W.queue.size();
         W.count--;
+        W.free.push_back(oldest.header);
         LeaveCriticalSection(&W.lock);
         SetEvent(W.freed);
     }
@@ -165,6 +183,5 @@ void FinishWriter()
     }
     CloseHandle(W.queued);
     CloseHandle(W.freed);
-    VirtualFree(W.block, 0, MEM_RELEASE);
     DeleteCriticalSection(&W.lock);
 }

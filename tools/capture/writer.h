@@ -1,18 +1,21 @@
-// The writer thread. The stream loop copies each frame out of the driver's
-// buffer into a queue slot and hands the buffer back at once; the writer
-// places the queued frames on the timeline, writes the empty frames of the
-// periods in which nothing was captured, the frames, and every change of
-// file, so that no write ever holds up a buffer.
+// The writer thread. Headers rotate between the driver and the writer: the
+// stream loop queues each frame the driver hands back as it is, in its
+// header, and gives the driver a free header in its place; the writer places
+// the queued frames on the timeline, writes the empty frames of the periods
+// in which nothing was captured, each frame straight from its buffer, and
+// every change of file, then frees the header. No write holds up a buffer,
+// and no frame is copied.
 #ifndef CAPTURE_WRITER_H
 #define CAPTURE_WRITER_H
 
 #include "output.h"
+#include "vfwdrv.h"
 
 struct WriterOptions {
-    DWORD slots;          // frames the queue holds
-    DWORD frameBytes;     // each slot's size
-    DWORD buffers;        // the driver's buffers (the most it hands back together)
-    double periodMs;
+    DWORD headers;        // all there are, the driver's included: the most the queue holds
+    DWORD buffers;        // the driver's (the most it hands back together)
+    double periodMs;      // the frame period asked
+    DWORD rate, scale;    // the same as a fraction, for the files while the device keeps it
     const char *png;      // the first frame as a PNG, or NULL
     DWORD stallMs;        // a stop after the first second of frames: a stalling disk, for trials
 };
@@ -21,21 +24,21 @@ struct WriterOptions {
 struct WriterCounts {
     long written, empty;  // captured frames written; empty frames before them
     ULONGLONG bytes, freeBytes;
-    bool failed;
+    bool failed;          // a write failed: nothing more is written
 };
 
-// Allocates the queue; false (with a message) when it does not fit in memory.
-// FinishWriter releases it, whether or not the thread started.
-bool AllocateWriter(const WriterOptions &o);
+void StartWriterQueue(const WriterOptions &o);
 // Starts the thread, writing into `out`, which it owns until FinishWriter;
 // false (with a message) when it cannot.
 bool StartWriter(Output *out, const BITMAPINFOHEADER &h);
-// A free slot to copy a frame into, or NULL while the queue is full.
-BYTE *FreeSlot();
-// Queues the frame copied into the slot FreeSlot gave, with its capture estimate.
-void QueueFrame(DWORD bytes, double estimate);
-// Signalled whenever the writer frees a slot.
-HANDLE SlotFreed();
+// Queues a frame of `bytes` in its header, with its capture estimate.
+void QueueFrame(VIDEOHDR *header, DWORD bytes, double estimate);
+// A header the writer is done with, or NULL while none is.
+VIDEOHDR *TakeFreeHeader();
+// A header that holds no frame goes back to the free ones.
+void FreeHeader(VIDEOHDR *header);
+// Signalled whenever the writer frees a header.
+HANDLE HeaderFreed();
 WriterCounts CountWriter();
 // Writes what is queued, then ends the thread.
 void FinishWriter();
