@@ -38,6 +38,19 @@ function(nt4_program target)
   target_link_options(${target} PRIVATE ${NT4_LINK_OPTIONS})
 endfunction()
 
+# A program on the driver disk (capture, vfwcheck), for a stock NT 4.0 on
+# the i486 up. None of the compiler's precompiled runtime is linked (start-up
+# code, C++ library, threads, printf: built for later processors, and its
+# threads need more of the system than NT 4.0 has); tools/nt4 stands in for
+# what the programs use of it, with the system's MSVCRT.DLL as C runtime.
+# libgcc is there for its stack probe (___chkstk_ms).
+function(nt4_disk_program target)
+  target_compile_options(${target} PRIVATE ${NT4_I486_OPTIONS})
+  target_link_options(${target} PRIVATE ${NT4_LINK_OPTIONS} -nostartfiles -nodefaultlibs
+    -Wl,--entry,_ProgramStart -Wl,--disable-auto-import -Wl,--disable-runtime-pseudo-reloc)
+  target_link_libraries(${target} PRIVATE nt4runtime msvcrt kernel32 gcc)
+endfunction()
+
 # A kernel-mode driver for Wine's ntoskrnl.
 function(kernel_driver target)
   set_target_properties(${target} PROPERTIES PREFIX "" SUFFIX ".sys")
