@@ -27,6 +27,7 @@ void __main(void)
         __CTOR_LIST__[count]();
 }
 
+/* The static destructors among them: on MSVCRT.DLL's list, which exit() runs. */
 int atexit(void (*function)(void))
 {
     return _onexit((_onexit_t)function) ? 0 : -1;
@@ -34,8 +35,8 @@ int atexit(void (*function)(void))
 
 void ProgramStart(void)
 {
-    int argc;
-    char **argv, **env;
+    int argc = 0; /* 0 and NULL where the runtime could not split the line */
+    char **argv = NULL, **env = NULL;
     StartInfo info = {0};
     __asm__ volatile("fninit"); /* x87 at 64-bit precision, as the compiler's start-up leaves it */
     __set_app_type(ConsoleApp); /* the runtime's fatal messages go to stderr, not a message box */
