@@ -1,4 +1,4 @@
-// Saves a captured frame as a PNG file through GDI+.
+// Saves a captured frame or a window as a PNG file.
 #ifndef TOOLS_PNG_H
 #define TOOLS_PNG_H
 
