@@ -102,13 +102,13 @@ def check_imports(disk, _):
 # for the page, its formatting and conversions and what the compiler itself
 # calls; for the programs, the start-up of a console program (the command
 # line, the runtime's own messages on the console, exit and atexit), the
-# standard streams and files, strings, memory, conversions, floor and
+# standard streams and files, strings, memory, conversions, floor, sqrt and
 # abort. Not the printf family: NT 4.0's knows no ll or z, and tools/nt4
 # formats instead.
 PROGRAM_CRT = {'__getmainargs', '__set_app_type', '_iob', '_onexit', 'exit', 'abort',
                'fwrite', 'fflush', 'getchar', 'fopen', 'fclose', 'sscanf',
                'malloc', 'free', 'memchr', 'memcmp', 'memcpy', 'memmove',
-               'strcmp', 'strncmp', 'strcspn', 'strlen', 'atof', 'atoi', 'strtoul', 'floor'}
+               'strcmp', 'strncmp', 'strcspn', 'strlen', 'atof', 'atoi', 'strtoul', 'floor', 'sqrt'}
 CRT_ALLOWED = {'ZENTACAP.DLL': set(),
                'QORDEXA.DLL': {'_snprintf', '_vsnprintf', 'sprintf', 'atoi', '_itoa', 'getenv',
                                'memset', 'memcpy', 'memmove', 'memcmp', 'strlen'},
