@@ -46,10 +46,11 @@ struct Callbacks {
 };
 
 // Reads of the capture thread held until the test lets them go.
-HANDLE ReadsAllowed;
+HANDLE ReadsAllowed, ReadHeld;
 void *RealReadFile;
 BOOL WINAPI HeldRead(HANDLE device, LPVOID buffer, DWORD length, LPDWORD read, LPOVERLAPPED overlapped)
 {
+    SetEvent(ReadHeld);
     WaitForSingleObject(ReadsAllowed, INFINITE);
     return reinterpret_cast<decltype(&ReadFile)>(RealReadFile)(device, buffer, length, read, overlapped);
 }
@@ -76,6 +77,7 @@ protected:
     {
         SmallFrameChannelTest::SetUp();
         ReadsAllowed = CreateEventA(NULL, TRUE, TRUE, NULL);
+        ReadHeld = CreateEventA(NULL, FALSE, FALSE, NULL);
         ThreadWaits = BadCloses = 0;
         reads.reset(new ImportPatch(module, "kernel32.dll", "ReadFile", (void *)HeldRead));
         RealReadFile = reads->original;
@@ -93,6 +95,7 @@ protected:
         duplicate.reset();
         close.reset();
         CloseHandle(ReadsAllowed);
+        CloseHandle(ReadHeld);
         SmallFrameChannelTest::TearDown();
     }
     DWORD Init(Callbacks &c)
@@ -249,6 +252,7 @@ TEST_F(StreamLifecycle, AStartSentToAThreadWaitingInFiniEndsWithTheFini)
     AddAll(h, 4);
     ResetEvent(ReadsAllowed); // the thread holds in its first read
     ASSERT_EQ(Send(4, DVM_STREAM_START), DV_ERR_OK);
+    ASSERT_EQ(WaitForSingleObject(ReadHeld, HangMs), WAIT_OBJECT_0) << "hang: no read";
     HANDLE thread = CreateThread(NULL, 0, SendStart, window, 0, NULL);
     EXPECT_EQ(Send(4, DVM_STREAM_FINI), DV_ERR_OK);
     h.Free();
@@ -271,6 +275,7 @@ TEST_F(StreamLifecycle, AFiniAndALastCloseOnTwoThreadsBothWaitForTheOneThread)
     AddAll(h, 4);
     ResetEvent(ReadsAllowed); // the thread holds in its first read
     ASSERT_EQ(Send(4, DVM_STREAM_START), DV_ERR_OK);
+    ASSERT_EQ(WaitForSingleObject(ReadHeld, HangMs), WAIT_OBJECT_0) << "hang: no read";
     HANDLE thread = CreateThread(NULL, 0, LastClose, NULL, 0, NULL);
     HANDLE releaser = CreateThread(NULL, 0, ReleaseOnceBothWait, NULL, 0, NULL);
     EXPECT_EQ(Send(4, DVM_STREAM_FINI), DV_ERR_OK);

@@ -106,11 +106,18 @@ static int WINAPI AnswerBox(HWND, LPCSTR text, LPCSTR, UINT)
 }
 
 // The deliberately broken build: the wait for the capture thread returns at
-// once, and reads take 3 s (less than a stop may take), so that a thread
-// outlives the close that ended it.
+// once, the look that follows finds it ended, and reads take 3 s (less than a
+// stop may take), so that a thread outlives the close that ended it.
 static DWORD WINAPI SkipWait(DWORD, const HANDLE *, BOOL, DWORD, DWORD)
 {
     return WAIT_OBJECT_0;
+}
+
+static void *RealWait;
+
+static DWORD WINAPI SkipLook(HANDLE object, DWORD ms)
+{
+    return ms ? reinterpret_cast<DWORD(WINAPI *)(HANDLE, DWORD)>(RealWait)(object, ms) : WAIT_OBJECT_0;
 }
 
 static void *RealSlowRead;
@@ -759,6 +766,8 @@ static void PatchImports(bool broken)
     RealLoadString = R.patches.back()->original;
     if (broken) {
         R.patches.emplace_back(new ImportPatch(R.module, "user32.dll", "MsgWaitForMultipleObjects", (void *)SkipWait));
+        R.patches.emplace_back(new ImportPatch(R.module, "kernel32.dll", "WaitForSingleObject", (void *)SkipLook));
+        RealWait = R.patches.back()->original;
         R.patches.emplace_back(new ImportPatch(R.module, "kernel32.dll", "ReadFile", (void *)SlowRead));
         RealSlowRead = R.patches.back()->original;
     }
