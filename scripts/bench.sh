@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
 # Benchmarks (figures, not tests): the board's frame generation and the rate
-# of free-running reads through Wine; the stream engine against raw reads.
+# of free-running reads through Wine; the stream engine against raw reads
+# (with BEFORE=FILE, a driver in build/bin, that build's engine after it).
 set -euo pipefail
 source "$(dirname "$0")/env.sh"
 "$ROOT/scripts/build.sh" >/dev/null
 cd "$BUILD/bin"
-wine_session bash -c "wine board_bench.exe && wine stream_bench.exe"
+wine_session bash -c "wine board_bench.exe && wine stream_bench.exe${BEFORE:+ && echo $BEFORE: && wine stream_bench.exe --driver $BEFORE}"
 
 # Wineserver requests a frame, from Wine's +server trace: the capture thread's
 # against a plain ReadFile loop's a read (what a read itself costs). With
