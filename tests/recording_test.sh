@@ -114,8 +114,12 @@ if [ "$mode" = timing ]; then
   # periods), within a frame.
   record "$work/slower.log" --seconds 60 --fps 25.5 "$(winepath -w "$work/slower.avi")"
   check "slower device: the recording ends as asked" "wrote" "$(grep -o wrote "$work/slower.log" | head -1)"
-  check "slower device: the file plays as long as the frames took, within a frame" yes "$(python3 "$here/avi_frames.py" \
-    "$work/slower.avi" | python3 -c '
+  # Where the board missed input frames, the machine fell behind the live
+  # rate: its frames came late and bunched, and their slots tell as much of
+  # the machine as of the timeline. Such a run is not judged.
+  if judgeable "slower device" "$(missed)" 0; then
+    check "slower device: the file plays as long as the frames took, within a frame" yes "$(python3 "$here/avi_frames.py" \
+      "$work/slower.avi" | python3 -c '
 import subprocess, sys
 slots = [line.strip() for line in sys.stdin]
 numbers = [int(s) for s in slots if s.isdigit()]
@@ -125,6 +129,7 @@ rate = subprocess.run(["ffprobe", "-v", "error", "-select_streams", "v:0", "-sho
 first, last = slots.index(str(numbers[0])), slots.index(str(numbers[-1]))
 played = (last - first + 1) * int(rate[1]) / int(rate[0])
 print("yes" if abs(played - took) <= 0.04 else f"no ({played:.3f} s played, {took:.3f} s taken)")' "$work/slower.avi")"
+  fi
 fi
 
 if [ "$mode" = big ]; then
