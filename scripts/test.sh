@@ -43,10 +43,16 @@ fi
 # The driver disk the host checks made is the one the Wine part installs.
 rm -f "$BUILD/wine-part.log"
 status=0
-# ctest shows no output of a skipped test: what was too slow to judge is said after it.
-wine_session bash -c 'ctest --preset win32 -LE host -FS disk --output-on-failure --test-output-size-failed 16777216 "$@"
-  status=$?
-  grep -h "too slow to judge" build/Testing/Temporary/LastTest.log
+# The faulty fixtures of vfwcheck load only their own small driver and
+# mostly wait on its frames: they run two at a time, before the rest, which
+# shares the board and the screen and runs one at a time. ctest shows no
+# output of a skipped test: what was too slow to judge is said after each run.
+wine_session bash -c 'status=0
+  for run in "-L parallel -j 2" "-LE host|parallel -FS disk"; do
+    ctest --preset win32 $run --no-tests=ignore --output-on-failure --test-output-size-failed 16777216 "$@" || status=1
+    grep -h "too slow to judge" build/Testing/Temporary/LastTest.log
+  done
   exit $status' - "$@" | tee "$BUILD/wine-part.log" || status=$?
+grep -q " Test *#" "$BUILD/wine-part.log" || { echo "test.sh: no test of the Wine part ran"; status=1; }
 phase "Wine part"
 exit "$status"
