@@ -111,7 +111,8 @@ if [ "$mode" = timing ]; then
 
   # A minute of the board's 25 frames a second recorded at 25.5 asked: the
   # file plays as long as its frames took (their numbers count the board's
-  # periods), within a frame.
+  # periods), within a frame. A file's length is whole frames, so a minute
+  # is the shortest recording that judges one frame a minute.
   record "$work/slower.log" --seconds 60 --fps 25.5 "$(winepath -w "$work/slower.avi")"
   check "slower device: the recording ends as asked" "wrote" "$(grep -o wrote "$work/slower.log" | head -1)"
   # Where the board missed input frames, the machine fell behind the live
@@ -165,13 +166,20 @@ if [ "$mode" = killed ]; then
   # are closed, the third is in progress.
   (cd "$bin" && exec wine capture.exe --driver vfwfixture.dll --format rgb15 --size 640x480 --fps 250 \
     --buffers 16 --frames 100000 "$(winepath -w "$big/killed.avi")") >"$work/killed.log" 2>&1 </dev/null &
+  capture=$!
+  size=0 # a watchdog of 30 minutes, for the slowest machine
   for _ in $(seq 18000); do
-    [ "$(stat -c %s "$big/killed.avi" 2>/dev/null || echo 0)" -gt 2200000000 ] && break
+    size=$(stat -c %s "$big/killed.avi" 2>/dev/null || echo 0)
+    [ "$size" -gt 2200000000 ] || ! kill -0 $capture 2>/dev/null && break
     sleep 0.1
   done
+  if [ "$size" -le 2200000000 ]; then
+    kill -0 $capture 2>/dev/null && echo "hang: the recording had written $size bytes in 30 minutes" ||
+      { echo "killed: the recording ended by itself at $size bytes:"; cat "$work/killed.log"; }
+  fi
   pkill -KILL -f 'capture.exe --driver vfwfixture.dll'
   wait
-  check "killed: past 2.2 GB when killed" yes "$([ "$(stat -c %s "$big/killed.avi")" -gt 2200000000 ] && echo yes || echo no)"
+  check "killed: past 2.2 GB when killed" yes "$([ "$size" -gt 2200000000 ] && echo yes || echo no)"
   closed=$(python3 "$here/avi_frames.py" --indexed "$big/killed.avi")
   check "killed: the closed parts' frames are indexed" yes "$([ "${closed:-0}" -gt 3000 ] && echo yes || echo "no (${closed:-none})")"
   probed=$(ffprobe -v error -count_packets -select_streams v:0 -show_entries stream=nb_read_packets -of csv=p=0 \
