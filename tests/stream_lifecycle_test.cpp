@@ -110,6 +110,15 @@ protected:
             ASSERT_EQ(Send(4, DVM_STREAM_ADDBUFFER, reinterpret_cast<LPARAM>(&h.headers[i]), sizeof(VIDEOHDR)),
                       DV_ERR_OK);
     }
+    // A stream of four headers whose thread holds in its first read.
+    void StartHeld(Callbacks &c, HostHeaders &h)
+    {
+        ASSERT_EQ(Init(c), DV_ERR_OK);
+        AddAll(h, 4);
+        ResetEvent(ReadsAllowed);
+        ASSERT_EQ(Send(4, DVM_STREAM_START), DV_ERR_OK);
+        ASSERT_EQ(WaitForSingleObject(ReadHeld, HangMs), WAIT_OBJECT_0) << "hang: no read";
+    }
     // A stream of four headers that has delivered its first frame and been stopped and ended.
     void RunAndStop(Callbacks &c, HostHeaders &h)
     {
@@ -248,11 +257,7 @@ TEST_F(StreamLifecycle, AStartSentToAThreadWaitingInFiniEndsWithTheFini)
     StartAnswer = 0xFFFF;
     Callbacks c;
     HostHeaders h(4);
-    ASSERT_EQ(Init(c), DV_ERR_OK);
-    AddAll(h, 4);
-    ResetEvent(ReadsAllowed); // the thread holds in its first read
-    ASSERT_EQ(Send(4, DVM_STREAM_START), DV_ERR_OK);
-    ASSERT_EQ(WaitForSingleObject(ReadHeld, HangMs), WAIT_OBJECT_0) << "hang: no read";
+    ASSERT_NO_FATAL_FAILURE(StartHeld(c, h));
     HANDLE thread = CreateThread(NULL, 0, SendStart, window, 0, NULL);
     EXPECT_EQ(Send(4, DVM_STREAM_FINI), DV_ERR_OK);
     h.Free();
@@ -271,11 +276,7 @@ TEST_F(StreamLifecycle, AFiniAndALastCloseOnTwoThreadsBothWaitForTheOneThread)
     Callbacks c;
     HostHeaders h(4);
     Driver = driverProc;
-    ASSERT_EQ(Init(c), DV_ERR_OK);
-    AddAll(h, 4);
-    ResetEvent(ReadsAllowed); // the thread holds in its first read
-    ASSERT_EQ(Send(4, DVM_STREAM_START), DV_ERR_OK);
-    ASSERT_EQ(WaitForSingleObject(ReadHeld, HangMs), WAIT_OBJECT_0) << "hang: no read";
+    ASSERT_NO_FATAL_FAILURE(StartHeld(c, h));
     HANDLE thread = CreateThread(NULL, 0, LastClose, NULL, 0, NULL);
     HANDLE releaser = CreateThread(NULL, 0, ReleaseOnceBothWait, NULL, 0, NULL);
     EXPECT_EQ(Send(4, DVM_STREAM_FINI), DV_ERR_OK);
