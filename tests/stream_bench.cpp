@@ -146,16 +146,18 @@ static double DriverRate(const Format &f, double seconds, long *frames = NULL, S
     client.Init();
     client.AddAll();
     client.Send(DVM_STREAM_START);
-    client.WaitForData(100, 10000); // warmed up
+    client.WaitForData(100, 60000); // warmed up
     SIZE_T before = PrivateBytes();
     long first = client.dataCount;
     double start = Seconds();
     if (frames)
-        client.WaitForData(first + *frames, 120000);
+        client.WaitForData(first + *frames, 900000); // under emulation 10,000 frames take minutes
     else
         Sleep((DWORD)(seconds * 1000));
     long done = client.dataCount - first;
     double elapsed = Seconds() - start;
+    if (frames)
+        *frames = done;
     if (memoryGrowth)
         *memoryGrowth = PrivateBytes() - before;
     client.Send(DVM_STREAM_STOP);
@@ -260,7 +262,7 @@ int main(int argc, char **argv)
     long frames = 10000;
     SIZE_T growth = 0;
     DriverRate(formats[1], 0, &frames, &growth);
-    std::printf("private memory over 10000 frames: %+ld bytes\n", (long)growth);
+    std::printf("private memory over %ld frames: %+ld bytes\n", frames, (long)growth);
     double cpu = StarvedCpu();
     std::printf("starved stream (no header queued) for 2 s: %.2f%% of one core\n", cpu);
     Pace(false);
