@@ -11,7 +11,9 @@ wine_session bash -c "wine board_bench.exe && wine stream_bench.exe${BEFORE:+ &&
 # Wineserver requests a frame, from Wine's +server trace: the capture thread's
 # against a plain ReadFile loop's a read (what a read itself costs). With
 # BEFORE=FILE (a driver in build/bin), another build is measured beside this one.
-wine_session bash "$ROOT/scripts/server-requests.sh" zentacap.dll ${BEFORE:+"$BEFORE"}
+wine_session --server-log "$BUILD/bin/server-trace.txt" \
+  bash "$ROOT/scripts/server-requests.sh" "$BUILD/bin/server-trace.txt" zentacap.dll ${BEFORE:+"$BEFORE"}
+rm -f "$BUILD/bin/server-trace.txt"
 
 # The capture client end to end: 640 x 480 x 32 at the live rate for 10 s,
 # without and with the preview (its closing line gives frames, drops, late
