@@ -155,6 +155,11 @@ static DWORD WINAPI CaptureThread(LPVOID)
             HandBack(h, true);
         }
 #ifdef FAULT_FINI_EARLY
+        // Told at the fini, the thread ends the stream a second later: long
+        // after the fini has answered, on a machine of any speed, and well
+        // inside the checker's two seconds of watching.
+        if (quit)
+            Sleep(1000);
         for (DWORD i = 0; i < returned; i++)
             HandBack(back[i], false);
 #endif
