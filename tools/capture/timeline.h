@@ -2,9 +2,11 @@
 // inferred from the frames' arrival in the stream's callback:
 // - time in which this process did not run at all (a held or starved
 //   client) tells nothing: a frame that arrives after such a hold was
-//   captured no later than the hold began, as the device kept capturing,
-//   and the frames that come with it were captured during the hold, a
-//   period apart;
+//   captured as the hold began, as the device kept capturing, and the
+//   frames that come with it were captured during the hold, a period apart.
+//   A driver waits in its read for most of a period, so this is the likely
+//   case; a read begun only after the hold brings a frame captured then,
+//   which nothing but a capture time from the driver could tell;
 // - other frames that arrive together were captured in the frame periods
 //   before their arrival, one period apart;
 // - a frame's slot is the device's frame period it was captured in, counted
