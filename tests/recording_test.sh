@@ -70,15 +70,17 @@ show_if_off() { [ "$1" = 0 ] || echo "slots of $2: $(python3 "$here/avi_frames.p
 
 missed() { (cd "$bin" && wine boardctl.exe status) | sed -n 's/.* \([0-9]*\) frames missed.*/\1/p'; }
 # Whether frames can be judged against their slots: the board's reads missed
-# no input frame but the `allowed` (those of the hold). A frame read late
-# makes the next read miss one, so a machine that fell behind shows here.
+# no more input frames than `allowed` (those of the hold, or a few that
+# cannot move what is judged). A frame read late makes the next read miss
+# one, so a machine that fell behind shows here.
 judgeable() { # what, missed, allowed
+  local counts="the board's reads missed $2 input frames, $3 allowed"
   if [ "$2" -gt "$3" ]; then
-    echo "too slow to judge: $1: the board's reads missed $2 input frames, $3 of them in the hold"
+    echo "too slow to judge: $1: $counts"
     unjudged=$((unjudged + 1))
     return 1
   fi
-  echo "judged: $1: the board's reads missed $2 input frames, $3 of them in the hold"
+  echo "judged: $1: $counts"
 }
 
 record() { # log, client arguments
@@ -131,10 +133,12 @@ if [ "$mode" = timing ]; then
   # is the shortest recording that judges one frame a minute.
   record "$work/slower.log" --seconds 60 --fps 25.5 "$(winepath -w "$work/slower.avi")"
   check "slower device: the recording ends as asked" "wrote" "$(grep -o wrote "$work/slower.log" | head -1)"
-  # Where the board missed input frames, the machine fell behind the live
-  # rate: its frames came late and bunched, and their slots tell as much of
-  # the machine as of the timeline. Such a run is not judged.
-  if judgeable "slower device" "$(missed)" 0; then
+  # Where the board missed many input frames, the machine fell behind the
+  # live rate: its frames came late and bunched, and their slots tell as much
+  # of the machine as of the timeline. Such a run is not judged. Two late
+  # reads among 1,500 frames do not move the fit of the device's rate that
+  # the file's length comes from.
+  if judgeable "slower device" "$(missed)" 2; then
     check "slower device: the file plays as long as the frames took, within a frame" yes "$(python3 "$here/avi_frames.py" \
       "$work/slower.avi" | python3 -c '
 import subprocess, sys
