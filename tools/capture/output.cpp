@@ -10,6 +10,13 @@
 // Room kept beside the chunks and indexes, for the headers a new file or part writes.
 static const ULONGLONG SlackBytes = 64 * 1024;
 
+// Asking the disk costs the system several requests: too many for each empty
+// frame of a device that runs ahead of a slow writer, each of which makes
+// the next frame wait longer. It is asked again once this much has been
+// written since, or once what it had then, less what was written, nears
+// what the next frame needs; a write that fails meanwhile tells the rest.
+static const ULONGLONG AskEveryBytes = 1 << 20, AskWithinBytes = 16 << 20;
+
 static ULONGLONG FreeSpace(const Output &o)
 {
     std::string folder = o.stem.substr(0, o.stem.find_last_of("\\/") + 1);
@@ -17,6 +24,23 @@ static ULONGLONG FreeSpace(const Output &o)
     if (!GetDiskFreeSpaceExA(folder.empty() ? NULL : folder.c_str(), &available, &total, &free))
         return ~0ull; // not known: the write itself tells
     return available.QuadPart;
+}
+
+static void AskFreeSpace(Output &o)
+{
+    o.freeBytes = FreeSpace(o);
+    o.askedAt = OutputBytes(o);
+}
+
+// Whether the disk has room for `need` bytes, as far as is known.
+static bool RoomFor(Output &o, ULONGLONG need)
+{
+    ULONGLONG bytes = OutputBytes(o), since = bytes > o.askedAt ? bytes - o.askedAt : 0;
+    if (since >= AskEveryBytes || o.freeBytes < since + need + AskWithinBytes) {
+        AskFreeSpace(o);
+        since = 0;
+    }
+    return o.freeBytes >= since + need;
 }
 
 static bool OpenFile(Output &o)
@@ -62,7 +86,7 @@ bool StartOutput(Output &o, const char *path, ULONGLONG segmentBytes, const BITM
     o.frames.clear();
     o.avi.file = INVALID_HANDLE_VALUE;
     o.closedBytes = 0;
-    o.freeBytes = FreeSpace(o);
+    AskFreeSpace(o);
     if (segmentBytes && SlackBytes + AviChunkBytes(h.biSizeImage) + sizeof(OldIndexEntry) > segmentBytes) {
         std::fprintf(stderr, "capture: a segment of %llu bytes cannot hold one frame of %lu bytes\n", segmentBytes,
                      h.biSizeImage);
@@ -80,8 +104,7 @@ bool WriteOutputFrame(Output &o, const void *data, DWORD bytes)
     if (o.segmentBytes && o.avi.frames > 0 && o.avi.end + chunk + pending > o.segmentBytes &&
         !(CloseFile(o) && OpenFile(o)))
         return false;
-    o.freeBytes = FreeSpace(o);
-    if (o.freeBytes < chunk + pending + SlackBytes) {
+    if (!RoomFor(o, chunk + pending + SlackBytes)) {
         std::fprintf(stderr, "\ncapture: the disk holding %s is full (%llu bytes free)\n", o.paths.back().c_str(),
                      o.freeBytes);
         return false;

@@ -22,6 +22,7 @@ struct Output {
     AviWriter avi;
     ULONGLONG closedBytes;           // the closed files' sizes
     ULONGLONG freeBytes;             // on the files' disk, when last asked
+    ULONGLONG askedAt;               // the files' bytes then
 };
 
 // Creates the first file. Each returns false after saying which file and why.
