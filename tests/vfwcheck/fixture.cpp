@@ -31,7 +31,7 @@ static struct {
     CRITICAL_SECTION frame; // held by the thread while it fills a header
     HANDLE wake, thread;
     VIDEO_STREAM_INIT_PARMS parms;
-    bool initialised, running, quit, closePending;
+    bool initialised, running, quit;
 #ifdef FAULT_FINI_EARLY
     bool resetPending; // the thread hands the queue back
 #endif
@@ -136,8 +136,6 @@ static DWORD WINAPI CaptureThread(LPVOID)
 #endif
         CountDropped(!quit && S.running && !S.count);
         VIDEOHDR *h = !quit && S.running && S.count ? Dequeue() : NULL;
-        bool close = !h && S.closePending; // after the frame in progress
-        S.closePending = S.closePending && !close;
 #ifdef FAULT_FINI_EARLY
         // A reset or the end of the stream: the queue goes back after the
         // frame in progress, however long ago the message returned.
@@ -170,8 +168,6 @@ static DWORD WINAPI CaptureThread(LPVOID)
 #endif
             return 0;
         }
-        if (close)
-            Notify(MM_DRVM_CLOSE, NULL);
 #ifdef FAULT_BUSY_STARVED
         if (spin)
             continue;
@@ -315,6 +311,20 @@ static DWORD StreamMessage(UINT message, LPARAM lParam1, LPARAM lParam2)
         LeaveCriticalSection(&S.frame);
     }
 #endif
+#ifdef STOP_ENDS_STREAM
+    // The stop ends the stream: the frame in progress is finished and the
+    // close sent before it answers, so that a fini sent at once cannot
+    // overtake the close.
+    bool closing = false;
+    if (message == DVM_STREAM_STOP) {
+        EnterCriticalSection(&S.lock);
+        closing = S.running;
+        S.running = false;
+        LeaveCriticalSection(&S.lock);
+        EnterCriticalSection(&S.frame);
+        LeaveCriticalSection(&S.frame);
+    }
+#endif
     DWORD result = DV_ERR_OK;
     VIDEOHDR *back[QueueSize];
     DWORD returned = 0;
@@ -350,9 +360,6 @@ static DWORD StreamMessage(UINT message, LPARAM lParam1, LPARAM lParam2)
         S.start = GetTickCount();
         break;
     case DVM_STREAM_STOP:
-#ifdef STOP_ENDS_STREAM
-        S.closePending = S.running;
-#endif
 #if defined(FAULT_STOP_TOGGLES)
         S.running = !S.running; // a second stop starts the stream again
 #elif !defined(FAULT_IGNORE_STOP)
@@ -380,6 +387,10 @@ static DWORD StreamMessage(UINT message, LPARAM lParam1, LPARAM lParam2)
         result = DV_ERR_NOTSUPPORTED;
     }
     LeaveCriticalSection(&S.lock);
+#ifdef STOP_ENDS_STREAM
+    if (closing)
+        notify = MM_DRVM_CLOSE;
+#endif
     if (notify)
         Notify(notify, NULL);
     SetEvent(S.wake);
