@@ -189,6 +189,20 @@ static void ReapThread()
     S.thread = NULL;
 }
 
+#if defined(STOP_ENDS_STREAM) || !defined(FAULT_FINI_EARLY)
+// Stops the stream and waits for the frame in progress; whether it ran.
+static bool StopAfterFrame()
+{
+    EnterCriticalSection(&S.lock);
+    bool ran = S.running;
+    S.running = false;
+    LeaveCriticalSection(&S.lock);
+    EnterCriticalSection(&S.frame);
+    LeaveCriticalSection(&S.frame);
+    return ran;
+}
+#endif
+
 static void EndThread()
 {
     EnterCriticalSection(&S.lock);
@@ -302,28 +316,14 @@ static DWORD StreamMessage(UINT message, LPARAM lParam1, LPARAM lParam2)
         return DV_ERR_NONSPECIFIC;
     }
 #if !defined(STOP_ENDS_STREAM) && !defined(FAULT_FINI_EARLY)
-    if (message == DVM_STREAM_RESET) {
-        // The frame in progress is finished and handed back before the queue.
-        EnterCriticalSection(&S.lock);
-        S.running = false;
-        LeaveCriticalSection(&S.lock);
-        EnterCriticalSection(&S.frame);
-        LeaveCriticalSection(&S.frame);
-    }
+    if (message == DVM_STREAM_RESET)
+        StopAfterFrame(); // the frame in progress is handed back before the queue
 #endif
 #ifdef STOP_ENDS_STREAM
     // The stop ends the stream: the frame in progress is finished and the
     // close sent before it answers, so that a fini sent at once cannot
     // overtake the close.
-    bool closing = false;
-    if (message == DVM_STREAM_STOP) {
-        EnterCriticalSection(&S.lock);
-        closing = S.running;
-        S.running = false;
-        LeaveCriticalSection(&S.lock);
-        EnterCriticalSection(&S.frame);
-        LeaveCriticalSection(&S.frame);
-    }
+    const bool closing = message == DVM_STREAM_STOP && StopAfterFrame();
 #endif
     DWORD result = DV_ERR_OK;
     VIDEOHDR *back[QueueSize];
