@@ -268,25 +268,19 @@ ULONGLONG AviPendingBytes(const AviWriter &w)
     return PartIndexBytes(w, 0);
 }
 
-bool WriteAviFrame(AviWriter &w, const void *data, DWORD bytes)
+// Whether the open part has room for `frames` more chunks of `bytes` in all,
+// beside its indexes. The super index's last slot is the spare: its part
+// grows past 1 GiB, as far as a RIFF part's 32-bit sizes reach.
+static bool PartHolds(const AviWriter &w, ULONGLONG bytes, size_t frames)
 {
-    ULONGLONG chunk = AviChunkBytes(bytes);
-    // The super index's last slot is the spare: its part grows past 1 GiB, as
-    // far as a RIFF part's 32-bit sizes reach.
     bool spare = w.parts.size() + 1 >= w.superSlots;
-    if (w.openDml && !w.partIndex.empty() &&
-        w.end + chunk + PartIndexBytes(w, 1) - w.riff > (spare ? AVI_SPARE_PART_BYTES : AVI_PART_BYTES)) {
-        if (spare) {
-            std::fprintf(stderr, "\ncapture: %s is as long as its index allows (%lu parts)\n", w.path.c_str(),
-                         w.superSlots);
-            return false;
-        }
-        if (!(EndPart(w) && StartPart(w)))
-            return false;
-    }
-    ULONGLONG at = w.end;
-    if (!AppendChunk(w, w.chunkId, data, bytes))
-        return false;
+    return !w.openDml || w.end + bytes + PartIndexBytes(w, frames) - w.riff <=
+                             (spare ? AVI_SPARE_PART_BYTES : AVI_PART_BYTES);
+}
+
+// The chunk of `bytes` just appended at `at`, in the indexes and counts.
+static void IndexFrame(AviWriter &w, ULONGLONG at, DWORD bytes)
+{
     DWORD key = bytes ? 0 : STDINDEX_DELTAFRAME;
     if (w.openDml)
         w.partIndex.push_back({static_cast<DWORD>(at + 8 - w.movi), bytes | key});
@@ -297,7 +291,45 @@ bool WriteAviFrame(AviWriter &w, const void *data, DWORD bytes)
     w.frames++;
     if (bytes > w.largest)
         w.largest = bytes;
+}
+
+bool WriteAviFrame(AviWriter &w, const void *data, DWORD bytes)
+{
+    if (!w.partIndex.empty() && !PartHolds(w, AviChunkBytes(bytes), 1)) {
+        if (w.parts.size() + 1 >= w.superSlots) {
+            std::fprintf(stderr, "\ncapture: %s is as long as its index allows (%lu parts)\n", w.path.c_str(),
+                         w.superSlots);
+            return false;
+        }
+        if (!(EndPart(w) && StartPart(w)))
+            return false;
+    }
+    ULONGLONG at = w.end;
+    if (!AppendChunk(w, w.chunkId, data, bytes))
+        return false;
+    IndexFrame(w, at, bytes);
     return true;
+}
+
+DWORD WriteAviEmptyFrames(AviWriter &w, DWORD count)
+{
+    static ChunkHeader run[AVI_EMPTY_RUN];
+    DWORD written = 0;
+    if (count > AVI_EMPTY_RUN || !PartHolds(w, count * sizeof(ChunkHeader), count)) {
+        // More than a run, or near the part's end, they go one by one: one
+        // of them may start the next part.
+        while (written < count && WriteAviFrame(w, NULL, 0))
+            written++;
+        return written;
+    }
+    for (DWORD i = 0; i < count; i++)
+        run[i] = {w.chunkId, 0};
+    ULONGLONG at = w.end;
+    if (!Append(w, run, count * sizeof(ChunkHeader)))
+        return 0;
+    for (; written < count; written++)
+        IndexFrame(w, at + written * sizeof(ChunkHeader), 0);
+    return written;
 }
 
 void SetAviRate(AviWriter &w, DWORD rate, DWORD scale)

@@ -12,6 +12,8 @@
 // The most a RIFF part holds; the part of the super index's spare slot, the
 // last, holds as much as 32-bit sizes allow.
 const ULONGLONG AVI_PART_BYTES = 1ull << 30, AVI_SPARE_PART_BYTES = (4ull << 30) - (16ull << 20);
+// The most empty frames written at once.
+const DWORD AVI_EMPTY_RUN = 512;
 
 struct AviWriter {
     HANDLE file;
@@ -36,6 +38,9 @@ bool CreateAvi(AviWriter &w, const std::string &path, bool openDml, const BITMAP
                DWORD scale, DWORD superSlots);
 // One frame; `bytes` 0 writes an empty one (a dropped frame, by AVI convention).
 bool WriteAviFrame(AviWriter &w, const void *data, DWORD bytes);
+// `count` empty frames, at most AVI_EMPTY_RUN, in one write where the open part
+// holds them all; the number written, less than `count` after a failure.
+DWORD WriteAviEmptyFrames(AviWriter &w, DWORD count);
 // The frame rate the headers carry from the next part's end on.
 void SetAviRate(AviWriter &w, DWORD rate, DWORD scale);
 // Writes the indexes, completes the headers and closes the file.

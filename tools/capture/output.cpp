@@ -95,6 +95,18 @@ bool StartOutput(Output &o, const char *path, ULONGLONG segmentBytes, const BITM
     return OpenFile(o);
 }
 
+// Whether the disk has room for `count` frames of `bytes` and the indexes
+// that closing still writes; false after saying so.
+static bool DiskHolds(Output &o, DWORD bytes, DWORD count)
+{
+    ULONGLONG need = count * (AviChunkBytes(bytes) + sizeof(OldIndexEntry) + sizeof(StdIndexEntry));
+    if (RoomFor(o, need + AviPendingBytes(o.avi) + SlackBytes))
+        return true;
+    std::fprintf(stderr, "\ncapture: the disk holding %s is full (%llu bytes free)\n", o.paths.back().c_str(),
+                 o.freeBytes);
+    return false;
+}
+
 bool WriteOutputFrame(Output &o, const void *data, DWORD bytes)
 {
     if (o.avi.file == INVALID_HANDLE_VALUE)
@@ -104,12 +116,22 @@ bool WriteOutputFrame(Output &o, const void *data, DWORD bytes)
     if (o.segmentBytes && o.avi.frames > 0 && o.avi.end + chunk + pending > o.segmentBytes &&
         !(CloseFile(o) && OpenFile(o)))
         return false;
-    if (!RoomFor(o, chunk + pending + SlackBytes)) {
-        std::fprintf(stderr, "\ncapture: the disk holding %s is full (%llu bytes free)\n", o.paths.back().c_str(),
-                     o.freeBytes);
-        return false;
+    return DiskHolds(o, bytes, 1) && WriteAviFrame(o.avi, data, bytes);
+}
+
+DWORD WriteOutputEmptyFrames(Output &o, DWORD count)
+{
+    if (o.avi.file == INVALID_HANDLE_VALUE)
+        return 0;
+    ULONGLONG need = count * (AviChunkBytes(0) + sizeof(OldIndexEntry) + sizeof(StdIndexEntry));
+    DWORD written = 0;
+    if (o.segmentBytes && o.avi.end + need + AviPendingBytes(o.avi) > o.segmentBytes) {
+        // Near the segment's end they go one by one: one of them may start the next.
+        while (written < count && WriteOutputFrame(o, NULL, 0))
+            written++;
+        return written;
     }
-    return WriteAviFrame(o.avi, data, bytes);
+    return DiskHolds(o, 0, count) ? WriteAviEmptyFrames(o.avi, count) : 0;
 }
 
 void SetOutputRate(Output &o, DWORD rate, DWORD scale)

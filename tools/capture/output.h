@@ -30,6 +30,9 @@ bool StartOutput(Output &o, const char *path, ULONGLONG segmentBytes, const BITM
                  DWORD scale);
 // One frame; `bytes` 0 writes an empty frame.
 bool WriteOutputFrame(Output &o, const void *data, DWORD bytes);
+// `count` empty frames, at most AVI_EMPTY_RUN, written at once where they fit;
+// the number written, less than `count` after a failure.
+DWORD WriteOutputEmptyFrames(Output &o, DWORD count);
 // The frame rate of the open file and of those still to come.
 void SetOutputRate(Output &o, DWORD rate, DWORD scale);
 // Closes the open file.

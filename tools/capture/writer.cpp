@@ -1,5 +1,6 @@
 // The writer thread, its queue of frames in their headers (in arrival
 // order, emptied in the same order) and the headers it has freed.
+#include <algorithm>
 #include <cstdio>
 #include <vector>
 #include "hold_clock.h"
@@ -88,10 +89,15 @@ static bool WriteFrame(long slot, const QueuedFrame &f)
 {
     long position = W.counts.written + W.counts.empty;
     bool ok = true;
-    for (; ok && position < slot; position++) {
-        ok = WriteOutputFrame(*W.out, NULL, 0);
+    while (ok && position < slot) {
+        // A device that ran ahead of the writer leaves many: they go in runs,
+        // a write each, so that a slow writer catches up rather than falls behind.
+        DWORD run = static_cast<DWORD>(std::min<long>(slot - position, AVI_EMPTY_RUN));
+        DWORD written = WriteOutputEmptyFrames(*W.out, run);
+        ok = written == run;
+        position += written;
         EnterCriticalSection(&W.lock);
-        W.counts.empty += ok;
+        W.counts.empty += written;
         LeaveCriticalSection(&W.lock);
     }
     ok = ok && WriteOutputFrame(*W.out, f.header->lpData, f.bytes);
