@@ -268,14 +268,18 @@ ULONGLONG AviPendingBytes(const AviWriter &w)
     return PartIndexBytes(w, 0);
 }
 
-// Whether the open part has room for `frames` more chunks of `bytes` in all,
-// beside its indexes. The super index's last slot is the spare: its part
-// grows past 1 GiB, as far as a RIFF part's 32-bit sizes reach.
+// Whether the open part is that of the super index's last slot, the spare:
+// it grows past 1 GiB, as far as a RIFF part's 32-bit sizes reach.
+static bool OnSpare(const AviWriter &w)
+{
+    return w.parts.size() + 1 >= w.superSlots;
+}
+
+// Whether the open part has room for `frames` more chunks of `bytes` in all, beside its indexes.
 static bool PartHolds(const AviWriter &w, ULONGLONG bytes, size_t frames)
 {
-    bool spare = w.parts.size() + 1 >= w.superSlots;
     return !w.openDml || w.end + bytes + PartIndexBytes(w, frames) - w.riff <=
-                             (spare ? AVI_SPARE_PART_BYTES : AVI_PART_BYTES);
+                             (OnSpare(w) ? AVI_SPARE_PART_BYTES : AVI_PART_BYTES);
 }
 
 // The chunk of `bytes` just appended at `at`, in the indexes and counts.
@@ -296,7 +300,7 @@ static void IndexFrame(AviWriter &w, ULONGLONG at, DWORD bytes)
 bool WriteAviFrame(AviWriter &w, const void *data, DWORD bytes)
 {
     if (!w.partIndex.empty() && !PartHolds(w, AviChunkBytes(bytes), 1)) {
-        if (w.parts.size() + 1 >= w.superSlots) {
+        if (OnSpare(w)) {
             std::fprintf(stderr, "\ncapture: %s is as long as its index allows (%lu parts)\n", w.path.c_str(),
                          w.superSlots);
             return false;

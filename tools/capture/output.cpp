@@ -95,12 +95,17 @@ bool StartOutput(Output &o, const char *path, ULONGLONG segmentBytes, const BITM
     return OpenFile(o);
 }
 
-// Whether the disk has room for `count` frames of `bytes` and the indexes
-// that closing still writes; false after saying so.
+// What `count` frames of `bytes` take with their index entries, and the
+// indexes that closing the file still writes.
+static ULONGLONG NeedFor(const Output &o, DWORD bytes, DWORD count)
+{
+    return count * (AviChunkBytes(bytes) + sizeof(OldIndexEntry) + sizeof(StdIndexEntry)) + AviPendingBytes(o.avi);
+}
+
+// Whether the disk has room for `count` frames of `bytes`; false after saying so.
 static bool DiskHolds(Output &o, DWORD bytes, DWORD count)
 {
-    ULONGLONG need = count * (AviChunkBytes(bytes) + sizeof(OldIndexEntry) + sizeof(StdIndexEntry));
-    if (RoomFor(o, need + AviPendingBytes(o.avi) + SlackBytes))
+    if (RoomFor(o, NeedFor(o, bytes, count) + SlackBytes))
         return true;
     std::fprintf(stderr, "\ncapture: the disk holding %s is full (%llu bytes free)\n", o.paths.back().c_str(),
                  o.freeBytes);
@@ -111,9 +116,7 @@ bool WriteOutputFrame(Output &o, const void *data, DWORD bytes)
 {
     if (o.avi.file == INVALID_HANDLE_VALUE)
         return false;
-    ULONGLONG chunk = AviChunkBytes(bytes);
-    ULONGLONG pending = AviPendingBytes(o.avi) + sizeof(OldIndexEntry) + sizeof(StdIndexEntry);
-    if (o.segmentBytes && o.avi.frames > 0 && o.avi.end + chunk + pending > o.segmentBytes &&
+    if (o.segmentBytes && o.avi.frames > 0 && o.avi.end + NeedFor(o, bytes, 1) > o.segmentBytes &&
         !(CloseFile(o) && OpenFile(o)))
         return false;
     return DiskHolds(o, bytes, 1) && WriteAviFrame(o.avi, data, bytes);
@@ -123,9 +126,8 @@ DWORD WriteOutputEmptyFrames(Output &o, DWORD count)
 {
     if (o.avi.file == INVALID_HANDLE_VALUE)
         return 0;
-    ULONGLONG need = count * (AviChunkBytes(0) + sizeof(OldIndexEntry) + sizeof(StdIndexEntry));
     DWORD written = 0;
-    if (o.segmentBytes && o.avi.end + need + AviPendingBytes(o.avi) > o.segmentBytes) {
+    if (o.segmentBytes && o.avi.end + NeedFor(o, 0, count) > o.segmentBytes) {
         // Near the segment's end they go one by one: one of them may start the next.
         while (written < count && WriteOutputFrame(o, NULL, 0))
             written++;
